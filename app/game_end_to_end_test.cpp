@@ -1,0 +1,129 @@
+// The real game binary, started as a script would start it.
+#include <png.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int exitCode;
+    std::string out;
+    std::string err;
+};
+
+fs::path scratch()
+{
+    fs::path dir = fs::temp_directory_path() / ("citydrive_e2e_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Outcome runGame(const std::string& args)
+{
+    const char* build = std::getenv("CITYDRIVE_BUILD_DIR");
+    fs::path binary = fs::path(build ? build : ".") / "app" / "citydrive";
+    fs::path dir = scratch();
+    std::string command = "SDL_VIDEODRIVER=offscreen '" + binary.string() + "' " + args + " >'" +
+                          (dir / "stdout").string() + "' 2>'" + (dir / "stderr").string() + "' </dev/null";
+    int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir / "stdout"), readFile(dir / "stderr")};
+}
+
+struct Image {
+    unsigned width = 0, height = 0;
+    std::vector<unsigned char> rgba;
+};
+
+bool readPng(const fs::path& path, Image& image)
+{
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str()))
+        return false;
+    png.format = PNG_FORMAT_RGBA;
+    image.width = png.width;
+    image.height = png.height;
+    image.rgba.resize(PNG_IMAGE_SIZE(png));
+    return png_image_finish_read(&png, nullptr, image.rgba.data(), 0, nullptr) != 0;
+}
+
+TEST(GameEndToEnd, HelpAndBadOptions)
+{
+    Outcome help = runGame("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--fixed-step"), std::string::npos);
+
+    Outcome unknown = runGame("--headless --warp 9");
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_EQ(unknown.err, "citydrive: unknown option '--warp' (see --help)\n");
+
+    fs::path keys = scratch() / "bad.keys";
+    std::ofstream(keys) << "10 UP\n5 UP LEFTT\n";
+    Outcome badScript = runGame("--headless --keys '" + keys.string() + "'");
+    EXPECT_EQ(badScript.exitCode, 2);
+    EXPECT_NE(badScript.err.find("bad.keys:2: unknown key 'LEFTT'"), std::string::npos) << badScript.err;
+    EXPECT_EQ(std::count(badScript.err.begin(), badScript.err.end(), '\n'), 1);
+}
+
+TEST(GameEndToEnd, WithNothingToDrawTheFrameIsTheClearBlue)
+{
+    fs::path empty = scratch() / "empty_city";
+    fs::create_directories(empty);
+    fs::path shot = scratch() / "blue.png";
+    Outcome run = runGame("--headless --data '" + empty.string() + "' --frames 3 --screenshot '" + shot.string() + "'");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Image image;
+    ASSERT_TRUE(readPng(shot, image));
+    EXPECT_EQ(image.width, 794u);   // the client area of the 800 x 600 window
+    EXPECT_EQ(image.height, 571u);
+    std::size_t notBlue = 0;
+    for (std::size_t i = 0; i < image.rgba.size(); i += 4) {
+        notBlue += !(image.rgba[i] == 0 && image.rgba[i + 1] == 0 && image.rgba[i + 2] == 255 &&
+                     image.rgba[i + 3] == 255);
+    }
+    EXPECT_EQ(notBlue, 0u);
+}
+
+TEST(GameEndToEnd, EscapeInTheScriptEndsTheRunAfterThatFrame)
+{
+    fs::path dir = scratch();
+    fs::path keys = dir / "escape.keys";
+    std::ofstream(keys) << "# two quiet frames, then Escape\n2\n1 ESCAPE\n";
+    fs::path trace = dir / "escape.csv";
+    fs::create_directories(dir / "empty_city");
+    Outcome run = runGame("--headless --data '" + (dir / "empty_city").string() + "' --fixed-step 0.016 --keys '" +
+                          keys.string() + "' --trace '" + trace.string() + "'");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::istringstream lines(readFile(trace));
+    std::string line;
+    std::vector<std::string> all;
+    while (std::getline(lines, line))
+        all.push_back(line);
+    ASSERT_EQ(all.size(), 4u);  // header and frames 1 to 3
+    EXPECT_EQ(all[0].rfind("frame,elapsed,began,pos_x,", 0), 0u);
+    EXPECT_EQ(all[1].rfind("1,0.0160000008,1,", 0), 0u) << all[1];
+    EXPECT_EQ(all[3].rfind("3,0.0160000008,1,", 0), 0u) << all[3];
+    EXPECT_EQ(std::count(all[1].begin(), all[1].end(), ','), 29);
+}
+
+}  // namespace

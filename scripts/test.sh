@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the fuzzers for a short while, then the whole suite,
+# then the whole suite again built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Everything runs headless (SDL's offscreen driver, Mesa's software renderer through EGL).
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/setup.sh"
+export SDL_VIDEODRIVER=offscreen
+jobs="${CITYDRIVE_JOBS:-2}"
+fuzz_seconds="${CITYDRIVE_FUZZ_SECONDS:-20}"
+
+echo "== fuzzers (${fuzz_seconds} s each)"
+cmake -S "$root" -B "$root/build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCITYDRIVE_FUZZ=ON -DCITYDRIVE_BENCH=OFF \
+  -DCITYDRIVE_DIRS="platform/win32;platform/xfile;fuzz" >/dev/null
+cmake --build "$root/build/fuzz" -j "$jobs" --target citydrive_fuzzers
+for fuzzer in "$root"/build/fuzz/fuzz/*/fuzz_*; do
+  [ -x "$fuzzer" ] || continue
+  name="$(basename "$fuzzer")"
+  corpus="$root/fuzz/${name#fuzz_}/corpus"
+  work="$root/build/fuzz/corpus-$name"
+  mkdir -p "$work"
+  echo "-- $name"
+  "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=0 -close_fd_mask=3 "$work" "$corpus" 2>&1 | tail -n 2
+done
+
+echo "== test suite"
+cmake -S "$root" -B "$root/build/test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build/test" -j "$jobs"
+(cd "$root/build/test" && ctest -j "$jobs" --output-on-failure --timeout 600)
+
+echo "== test suite with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S "$root" -B "$root/build/sanitize" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCITYDRIVE_SANITIZE=ON \
+  -DCITYDRIVE_BENCH=OFF >/dev/null
+cmake --build "$root/build/sanitize" -j "$jobs"
+cd "$root/build/sanitize"
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest -j "$jobs" --output-on-failure --timeout 900
