@@ -14,14 +14,20 @@ cmake -S "$root" -B "$root/build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInf
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCITYDRIVE_FUZZ=ON -DCITYDRIVE_BENCH=OFF \
   -DCITYDRIVE_DIRS="platform/win32;platform/xfile;fuzz" >/dev/null
 cmake --build "$root/build/fuzz" -j "$jobs" --target citydrive_fuzzers
-for fuzzer in "$root"/build/fuzz/fuzz/*/fuzz_*; do
+for fuzzer in "$root"/build/fuzz/fuzz/*/*_fuzzer; do
   [ -x "$fuzzer" ] || continue
-  name="$(basename "$fuzzer")"
-  corpus="$root/fuzz/${name#fuzz_}/corpus"
-  work="$root/build/fuzz/corpus-$name"
+  area="$(basename "$(dirname "$fuzzer")")"
+  work="$root/build/fuzz/corpus-$area"
   mkdir -p "$work"
-  echo "-- $name"
-  "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=0 -close_fd_mask=3 "$work" "$corpus" 2>&1 | tail -n 2
+  echo "-- $(basename "$fuzzer")"
+  # New inputs go to the work folder; the committed seed corpus is only read.
+  if ! "$fuzzer" -max_total_time="$fuzz_seconds" -max_len=8192 -print_final_stats=1 \
+      "$work" "$root/fuzz/$area/corpus" >"$work.log" 2>&1; then
+    tail -n 40 "$work.log"
+    echo "fuzzer $(basename "$fuzzer") failed"
+    exit 1
+  fi
+  grep -E '^stat::number_of_executed_units' "$work.log" || true
 done
 
 echo "== test suite"
@@ -32,6 +38,10 @@ cmake --build "$root/build/test" -j "$jobs"
 echo "== test suite with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$root" -B "$root/build/sanitize" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCITYDRIVE_SANITIZE=ON \
   -DCITYDRIVE_BENCH=OFF >/dev/null
+# The build runs the test binaries to list their tests: the same options apply there.
+export ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 cmake --build "$root/build/sanitize" -j "$jobs"
 cd "$root/build/sanitize"
-ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest -j "$jobs" --output-on-failure --timeout 900
+# This build is unoptimised: its traces must match the optimised build's to the byte.
+export CITYDRIVE_REFERENCE_GAME="$root/build/test/app/citydrive"
+ctest -j "$jobs" --output-on-failure --timeout 900

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,11 @@ struct Win32Module {
 
 namespace {
 
-// Function-local so registrations from static initialisers of other files find it built.
-std::vector<Win32Module*>& moduleTable()
+// Function-local so registrations from static initialisers of other files find it built;
+// a deque so the records, whose addresses are the module handles, never move.
+std::deque<Win32Module>& moduleTable()
 {
-    static std::vector<Win32Module*> table;
+    static std::deque<Win32Module> table;
     return table;
 }
 
@@ -45,13 +47,13 @@ Win32Module* findModule(LPCSTR name)
     std::string wanted = name;
     if (auto slash = wanted.find_last_of("\\/"); slash != std::string::npos)
         wanted.erase(0, slash + 1);
-    for (Win32Module* module : moduleTable()) {
-        std::string candidate = module->name;
+    for (Win32Module& module : moduleTable()) {
+        std::string candidate = module.name;
         if (equalsIgnoringCase(candidate.c_str(), wanted.c_str()))
-            return module;
+            return &module;
         if (auto dot = candidate.rfind('.'); dot != std::string::npos &&
                                               equalsIgnoringCase(candidate.substr(0, dot).c_str(), wanted.c_str()))
-            return module;
+            return &module;
     }
     return nullptr;
 }
@@ -68,10 +70,8 @@ namespace win32 {
 void registerModule(const char* moduleName, std::initializer_list<ModuleExport> exports)
 {
     Win32Module* module = findModule(moduleName);
-    if (!module) {
-        module = new Win32Module{moduleName, {}, false};  // lives for the process
-        moduleTable().push_back(module);
-    }
+    if (!module)
+        module = &moduleTable().emplace_back(Win32Module{moduleName, {}, false});
     module->exports.insert(module->exports.end(), exports.begin(), exports.end());
 }
 

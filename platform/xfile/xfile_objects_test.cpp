@@ -1,0 +1,261 @@
+// The parser as programs reach it: through the module look-up, then only the interfaces.
+#include "platform/xfile/dxfile.h"
+
+#include "platform/xfile/xfile_diagnostics.h"
+#include "platform/xfile/xfile_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using xfile::testing::readFixture;
+
+// Releases a COM object at scope end.
+template <class T>
+struct Ref {
+    T* p = nullptr;
+    Ref() = default;
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() { reset(); }
+    void reset()
+    {
+        if (p) p->Release();
+        p = nullptr;
+    }
+    T** out()
+    {
+        reset();
+        return &p;
+    }
+    T* operator->() const { return p; }
+};
+
+std::string nameOf(IDirectXFileObject* object)
+{
+    DWORD length = 0;
+    if (FAILED(object->GetName(nullptr, &length))) return "<error>";
+    std::string name(length, '\0');
+    if (length && FAILED(object->GetName(name.data(), &length))) return "<error>";
+    if (!name.empty()) name.pop_back();  // the terminating zero
+    return name;
+}
+
+class XfileObjects : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        HMODULE module = LoadLibraryA("D3DXOF.DLL");
+        ASSERT_NE(module, nullptr);
+        auto create = reinterpret_cast<PFN_DirectXFileCreate>(GetProcAddress(module, "DirectXFileCreate"));
+        ASSERT_NE(create, nullptr);
+        ASSERT_EQ(create(parser.out()), S_OK);
+        templates = readFixture("standard_templates.x");
+        ASSERT_EQ(parser->RegisterTemplates(templates.data(), static_cast<DWORD>(templates.size())), DXFILE_OK);
+    }
+
+    HRESULT open(const std::string& bytes)
+    {
+        DXFILELOADMEMORY memory{const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size())};
+        return parser->CreateEnumObject(&memory, DXFILELOAD_FROMMEMORY, enumerator.out());
+    }
+
+    std::string templates;
+    Ref<IDirectXFile> parser;
+    Ref<IDirectXFileEnumObject> enumerator;
+};
+
+constexpr GUID TID_Material = {0x3D82AB4D, 0x62DA, 0x11CF, {0xAB, 0x39, 0x00, 0x20, 0xAF, 0x71, 0xE4, 0x33}};
+constexpr GUID TID_Frame = {0x3D82AB46, 0x62DA, 0x11CF, {0xAB, 0x39, 0x00, 0x20, 0xAF, 0x71, 0xE4, 0x33}};
+constexpr GUID TID_Mesh = {0x3D82AB44, 0x62DA, 0x11CF, {0xAB, 0x39, 0x00, 0x20, 0xAF, 0x71, 0xE4, 0x33}};
+constexpr GUID TID_MeshMaterialList = {0xF6F23F42, 0x7686, 0x11CF, {0x8F, 0x52, 0x00, 0x40, 0x33, 0x35, 0x94, 0xA3}};
+
+TEST_F(XfileObjects, WalksTheSceneTheWayTheMeshLoaderDoes)
+{
+    ASSERT_EQ(open(readFixture("scene.x")), DXFILE_OK);
+    Ref<IDirectXFileData> header, red, root, none;
+    ASSERT_EQ(enumerator->GetNextDataObject(header.out()), DXFILE_OK);
+    ASSERT_EQ(enumerator->GetNextDataObject(red.out()), DXFILE_OK);
+    ASSERT_EQ(enumerator->GetNextDataObject(root.out()), DXFILE_OK);
+    EXPECT_EQ(enumerator->GetNextDataObject(none.out()), DXFILEERR_NOMOREOBJECTS);
+    EXPECT_EQ(none.p, nullptr);
+
+    const GUID* type = nullptr;
+    ASSERT_EQ(header->GetType(&type), DXFILE_OK);
+    EXPECT_EQ(*type, TID_DXFILEHeader);
+    ASSERT_EQ(root->GetType(&type), DXFILE_OK);
+    EXPECT_EQ(*type, TID_Frame);
+    EXPECT_EQ(nameOf(root.p), "Root");
+
+    // Root: FrameTransformMatrix, then the Child frame holding the mesh.
+    Ref<IDirectXFileObject> matrix, child, end;
+    ASSERT_EQ(root->GetNextObject(matrix.out()), DXFILE_OK);
+    ASSERT_EQ(root->GetNextObject(child.out()), DXFILE_OK);
+    EXPECT_EQ(root->GetNextObject(end.out()), DXFILEERR_NOMOREOBJECTS);
+    Ref<IDirectXFileData> matrixData;
+    ASSERT_EQ(matrix->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(matrixData.out())), S_OK);
+    DWORD size = 0;
+    void* data = nullptr;
+    ASSERT_EQ(matrixData->GetData(nullptr, &size, &data), DXFILE_OK);
+    ASSERT_EQ(size, 64u);
+    EXPECT_EQ(static_cast<float*>(data)[12], 10.0f);
+
+    Ref<IDirectXFileData> childFrame, mesh;
+    ASSERT_EQ(child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(childFrame.out())), S_OK);
+    Ref<IDirectXFileObject> meshObject;
+    ASSERT_EQ(childFrame->GetNextObject(meshObject.out()), DXFILE_OK);
+    ASSERT_EQ(meshObject->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(mesh.out())), S_OK);
+    ASSERT_EQ(mesh->GetType(&type), DXFILE_OK);
+    EXPECT_EQ(*type, TID_Mesh);
+    GUID id{};
+    ASSERT_EQ(mesh->GetId(&id), DXFILE_OK);
+    EXPECT_EQ(id.Data1, 0x12345678u);
+
+    // The fourth child of the mesh is its material list: a reference, then an inline material.
+    Ref<IDirectXFileObject> normals, coords, colors, listObject;
+    ASSERT_EQ(mesh->GetNextObject(normals.out()), DXFILE_OK);
+    ASSERT_EQ(mesh->GetNextObject(coords.out()), DXFILE_OK);
+    ASSERT_EQ(mesh->GetNextObject(colors.out()), DXFILE_OK);
+    ASSERT_EQ(mesh->GetNextObject(listObject.out()), DXFILE_OK);
+    Ref<IDirectXFileData> list;
+    ASSERT_EQ(listObject->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(list.out())), S_OK);
+    ASSERT_EQ(list->GetType(&type), DXFILE_OK);
+    EXPECT_EQ(*type, TID_MeshMaterialList);
+
+    Ref<IDirectXFileObject> first, second;
+    ASSERT_EQ(list->GetNextObject(first.out()), DXFILE_OK);
+    ASSERT_EQ(list->GetNextObject(second.out()), DXFILE_OK);
+    Ref<IDirectXFileData> asData;
+    Ref<IDirectXFileDataReference> asReference;
+    EXPECT_EQ(first->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(asData.out())), E_NOINTERFACE);
+    EXPECT_EQ(asData.p, nullptr);
+    ASSERT_EQ(first->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(asReference.out())), S_OK);
+    Ref<IDirectXFileData> resolved;
+    ASSERT_EQ(asReference->Resolve(resolved.out()), DXFILE_OK);
+    EXPECT_EQ(nameOf(resolved.p), "RedPaint");
+    ASSERT_EQ(resolved->GetType(&type), DXFILE_OK);
+    EXPECT_EQ(*type, TID_Material);
+    EXPECT_EQ(second->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(asReference.out())),
+              E_NOINTERFACE);
+    ASSERT_EQ(second->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(asData.out())), S_OK);
+    EXPECT_EQ(nameOf(asData.p), "");
+}
+
+TEST_F(XfileObjects, NamesIdsAndMembersOnRequest)
+{
+    ASSERT_EQ(open(readFixture("scene.x")), DXFILE_OK);
+    Ref<IDirectXFileData> quad, red;
+    EXPECT_EQ(enumerator->GetDataObjectByName("quad", quad.out()), DXFILEERR_NOTFOUND);  // names keep their case
+    ASSERT_EQ(enumerator->GetDataObjectByName("Quad", quad.out()), DXFILE_OK);
+    const GUID quadId = {0x12345678, 0x9ABC, 0xDEF0, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}};
+    Ref<IDirectXFileData> byId;
+    ASSERT_EQ(enumerator->GetDataObjectById(quadId, byId.out()), DXFILE_OK);
+    EXPECT_EQ(nameOf(byId.p), "Quad");
+    EXPECT_EQ(enumerator->GetDataObjectById(GUID{}, byId.out()), DXFILEERR_NOTFOUND);
+
+    DWORD length = 0;
+    ASSERT_EQ(quad->GetName(nullptr, &length), DXFILE_OK);
+    EXPECT_EQ(length, 5u);
+    char small[4];
+    length = sizeof small;
+    EXPECT_EQ(quad->GetName(small, &length), DXFILEERR_BADVALUE);
+
+    ASSERT_EQ(enumerator->GetDataObjectByName("RedPaint", red.out()), DXFILE_OK);
+    DWORD size = 0;
+    void* data = nullptr;
+    ASSERT_EQ(red->GetData("POWER", &size, &data), DXFILE_OK);
+    ASSERT_EQ(size, 4u);
+    EXPECT_EQ(*static_cast<float*>(data), 20.0f);
+    ASSERT_EQ(red->GetData("specularColor", &size, &data), DXFILE_OK);
+    EXPECT_EQ(size, 12u);
+    EXPECT_EQ(red->GetData("shininess", &size, &data), DXFILEERR_BADDATAREFERENCE);
+    ASSERT_EQ(quad->GetData("faces", &size, &data), DXFILE_OK);
+    EXPECT_EQ(size, 32u);
+    EXPECT_EQ(static_cast<DWORD*>(data)[4], 3u);
+}
+
+TEST_F(XfileObjects, ObjectsOutliveTheParserAndTheEnumerator)
+{
+    ASSERT_EQ(open(readFixture("scene.x")), DXFILE_OK);
+    Ref<IDirectXFileData> red;
+    ASSERT_EQ(enumerator->GetDataObjectByName("RedPaint", red.out()), DXFILE_OK);
+    EXPECT_EQ(enumerator.p->Release(), 0u);
+    enumerator.p = nullptr;
+    EXPECT_EQ(parser.p->Release(), 0u);
+    parser.p = nullptr;
+    Ref<IDirectXFileObject> texture;
+    ASSERT_EQ(red->GetNextObject(texture.out()), DXFILE_OK);
+    Ref<IDirectXFileData> textureData;
+    ASSERT_EQ(texture->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(textureData.out())), S_OK);
+    // The child and its data-object interface are one object with one count.
+    EXPECT_EQ(textureData.p->AddRef(), 3u);
+    EXPECT_EQ(texture.p->Release(), 2u);
+    DWORD size = 0;
+    void* data = nullptr;
+    ASSERT_EQ(textureData->GetData(nullptr, &size, &data), DXFILE_OK);
+    ASSERT_EQ(size, sizeof(char*));
+    const char* name = nullptr;
+    std::memcpy(&name, data, sizeof name);
+    EXPECT_STREQ(name, "C:\\textures\\red paint.png");
+}
+
+TEST_F(XfileObjects, SourcesAndArguments)
+{
+    const std::string path = std::string(::testing::TempDir()) + "xfile_objects_scene.x";
+    const std::string scene = readFixture("scene.x");
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(scene.data(), 1, scene.size(), f);
+    std::fclose(f);
+    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, enumerator.out()), DXFILE_OK);
+    Ref<IDirectXFileData> first;
+    EXPECT_EQ(enumerator->GetNextDataObject(first.out()), DXFILE_OK);
+    std::remove(path.c_str());
+
+    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, enumerator.out()),
+              DXFILEERR_FILENOTFOUND);
+    EXPECT_EQ(enumerator.p, nullptr);
+    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>("."), DXFILELOAD_FROMFILE, enumerator.out()),
+              DXFILEERR_FILENOTFOUND);
+    DXFILELOADRESOURCE resource{nullptr, "MESH", "XFILE"};
+    EXPECT_EQ(parser->CreateEnumObject(&resource, DXFILELOAD_FROMRESOURCE, enumerator.out()), DXFILEERR_RESOURCENOTFOUND);
+    EXPECT_EQ(parser->CreateEnumObject(nullptr, DXFILELOAD_FROMFILE, enumerator.out()), DXFILEERR_BADVALUE);
+    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, nullptr), DXFILEERR_BADVALUE);
+    Ref<IDirectXFileSaveObject> save;
+    EXPECT_EQ(parser->CreateSaveObject("out.x", DXFILEFORMAT_TEXT, save.out()), E_NOTIMPL);
+    EXPECT_EQ(DirectXFileCreate(nullptr), E_POINTER);
+}
+
+TEST_F(XfileObjects, AFailingTemplateBlockLeavesTheRegisteredOnes)
+{
+    const std::string broken = "xof 0303txt 0032\ntemplate Vector { <3D82AB5E-62DA-11CF-AB39-0020AF71E433> FLOAT x }";
+    EXPECT_EQ(parser->RegisterTemplates(const_cast<char*>(broken.data()), static_cast<DWORD>(broken.size())),
+              DXFILEERR_PARSEERROR);
+    EXPECT_EQ(parser->RegisterTemplates(nullptr, 10), DXFILEERR_BADVALUE);
+    ASSERT_EQ(open("xof 0303txt 0032\nVector { 1; 2; 3; }"), DXFILE_OK);
+    Ref<IDirectXFileData> vector;
+    ASSERT_EQ(enumerator->GetNextDataObject(vector.out()), DXFILE_OK);
+    DWORD size = 0;
+    void* data = nullptr;
+    ASSERT_EQ(vector->GetData(nullptr, &size, &data), DXFILE_OK);
+    EXPECT_EQ(size, 12u);
+}
+
+TEST_F(XfileObjects, TheLastFailureSaysWhere)
+{
+    EXPECT_EQ(open("xof 0303txt 0032\nFrame {\n  Vector { 1; 2; }\n}"), DXFILEERR_PARSEERROR);
+    xfile::Diagnostic d = xfile::lastDiagnostic();
+    EXPECT_EQ(d.code, DXFILEERR_PARSEERROR);
+    EXPECT_EQ(d.place, xfile::ErrorPlace::line);
+    EXPECT_EQ(d.position, 3u);
+    EXPECT_EQ(xfile::describe(d), "line 3: expected a number");
+
+    ASSERT_EQ(open("xof 0303txt 0032\nVector { 1; 2; 3; }"), DXFILE_OK);
+    EXPECT_EQ(xfile::lastDiagnostic().code, S_OK);
+}
+
+}  // namespace
