@@ -90,7 +90,7 @@ TEST_F(ShellRun, ClosingTheWindowQuitsAtTheNextDrain)
 
 TEST_F(ShellRun, FrameTalksToTheDeviceInItsFixedOrder)
 {
-    escapeHeld = [](int framesDone) { return framesDone >= 1; };
+    escapeHeld = [](int) { return true; };  // one frame
     ASSERT_EQ(run(), 0);
     // Start-up: depth test on, the light in slot 1 with the white ambient level.
     const auto& calls = d3d9::recording::recordedCalls(device());

@@ -127,3 +127,48 @@ TEST(GameEndToEnd, EscapeInTheScriptEndsTheRunAfterThatFrame)
 }
 
 }  // namespace
+
+namespace {
+
+// The simulation's arithmetic must not depend on the optimiser: the same drive traced by
+// this build's game and by a reference build at another optimisation level is byte for byte
+// the same. The test script points CITYDRIVE_REFERENCE_GAME at the other build's binary.
+TEST(GameEndToEnd, TraceIsTheSameAtEveryOptimisationLevel)
+{
+    const char* reference = std::getenv("CITYDRIVE_REFERENCE_GAME");
+    if (!reference || !*reference)
+        GTEST_SKIP() << "CITYDRIVE_REFERENCE_GAME names no second build";
+    const char* source = std::getenv("CITYDRIVE_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    fs::path assets = fs::path(source) / "assets";
+    fs::path keys = fs::path(source) / "app" / "testdata" / "long_drive.keys";
+    fs::path dir = scratch();
+    const std::string common = "--headless --no-vsync --fixed-step 0.016 --frames 2500 --data '" + assets.string() +
+                               "' --keys '" + keys.string() + "' --trace ";
+
+    Outcome ours = runGame(common + "'" + (dir / "ours.csv").string() + "'");
+    ASSERT_EQ(ours.exitCode, 0) << ours.err;
+    std::string command = "SDL_VIDEODRIVER=offscreen '" + std::string(reference) + "' " + common + "'" +
+                          (dir / "reference.csv").string() + "' >/dev/null 2>&1 </dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    const std::string a = readFile(dir / "ours.csv");
+    const std::string b = readFile(dir / "reference.csv");
+    EXPECT_EQ(std::count(a.begin(), a.end(), '\n'), 2501);
+    if (a != b) {
+        std::istringstream la(a), lb(b);
+        std::string x, y;
+        int line = 0;
+        while (std::getline(la, x) && std::getline(lb, y)) {
+            ++line;
+            if (x != y) {
+                ADD_FAILURE() << "traces differ first at line " << line << "\n  ours:      " << x
+                              << "\n  reference: " << y;
+                break;
+            }
+        }
+        FAIL() << "traces differ";
+    }
+}
+
+}  // namespace

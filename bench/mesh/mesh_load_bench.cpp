@@ -1,0 +1,213 @@
+// Loading a large mesh: a generated grid of at least a million triangles with normals and
+// texture coordinates, as text and as its binary twin (written to /tmp at start-up, removed
+// at exit). Each encoding is measured three ways in one run, so the figures compare on the
+// same machine state:
+//   Load/*   the whole D3DXLoadMeshFromXA (parse, records, build, adjacency, sort), with the
+//            adjacency and materials handed out
+//   Parse/*  the parser alone: open the file and read every data object of the mesh
+// Counters: triangles per second, and for loads the peak resident memory the load added,
+// as a multiple of (final mesh buffers + file size).
+#include "mesh/com_ptr.h"
+#include "mesh/d3dx_mesh.h"
+#include "mesh/x_binary_encoder.h"
+#include "mesh/x_templates.h"
+#include "platform/d3d9/d3d9_recording.h"
+#include "platform/xfile/dxfile.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int GRID = 710;  // 2 * 710 * 710 = 1,008,200 triangles
+constexpr double TRIANGLES = 2.0 * GRID * GRID;
+
+struct Files {
+    std::string text = "/tmp/citydrive_mesh_bench.x";
+    std::string binary = "/tmp/citydrive_mesh_bench_bin.x";
+    std::size_t textSize = 0;
+    std::size_t binarySize = 0;
+
+    Files()
+    {
+        const int n = GRID + 1;
+        std::string s;
+        s.reserve(std::size_t(n) * n * 120);
+        char line[128];
+        s += "xof 0303txt 0032\nMesh grid {\n";
+        s += std::to_string(n * n) + ";\n";
+        for (int z = 0; z < n; ++z)
+            for (int x = 0; x < n; ++x) {
+                const float h = 0.25f * float((x * 7 + z * 13) % 17) / 17.0f;
+                std::snprintf(line, sizeof line, "%.4f;%.6f;%.4f;%s\n", x * 0.5, h, z * 0.5,
+                              (x == n - 1 && z == n - 1) ? ";" : ",");
+                s += line;
+            }
+        const int faces = 2 * GRID * GRID;
+        auto writeFaces = [&](const char* terminator) {
+            s += std::to_string(faces) + ";\n";
+            for (int z = 0; z < GRID; ++z)
+                for (int x = 0; x < GRID; ++x) {
+                    const int a = z * n + x, b = a + 1, c = a + n, d = c + 1;
+                    const bool last = z == GRID - 1 && x == GRID - 1;
+                    std::snprintf(line, sizeof line, "3;%d,%d,%d;,\n3;%d,%d,%d;%s\n", a, c, b, b, c, d,
+                                  last ? terminator : ",");
+                    s += line;
+                }
+        };
+        writeFaces(";");
+        s += "MeshNormals {\n" + std::to_string(n * n) + ";\n";
+        for (int z = 0; z < n; ++z)
+            for (int x = 0; x < n; ++x) {
+                const float tilt = 0.05f * float((x + z) % 5);
+                std::snprintf(line, sizeof line, "%.6f;%.6f;0.0;%s\n", tilt, 1.0f - tilt,
+                              (x == n - 1 && z == n - 1) ? ";" : ",");
+                s += line;
+            }
+        writeFaces(";");
+        s += "}\nMeshTextureCoords {\n" + std::to_string(n * n) + ";\n";
+        for (int z = 0; z < n; ++z)
+            for (int x = 0; x < n; ++x) {
+                std::snprintf(line, sizeof line, "%.6f;%.6f;%s\n", double(x) / GRID, double(z) / GRID,
+                              (x == n - 1 && z == n - 1) ? ";" : ",");
+                s += line;
+            }
+        s += "}\nMeshMaterialList { 1; 1; 0; Material { 0.8;0.8;0.8;1.0;; 4.0; 0.1;0.1;0.1;; 0.0;0.0;0.0;; } }\n}\n";
+        write(text, s.data(), s.size());
+        textSize = s.size();
+        std::string error;
+        const auto bin = mesh::encodeXBinary(s, mesh::BinaryEncoding{}, error);
+        if (bin.empty()) {
+            std::fprintf(stderr, "mesh_bench: cannot encode the binary twin: %s\n", error.c_str());
+            std::exit(1);
+        }
+        write(binary, bin.data(), bin.size());
+        binarySize = bin.size();
+    }
+    ~Files()
+    {
+        std::remove(text.c_str());
+        std::remove(binary.c_str());
+    }
+    static void write(const std::string& path, const void* data, std::size_t size)
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+};
+
+Files& files()
+{
+    static Files f;
+    return f;
+}
+
+// Resident memory from /proc/self/status (kB); writing 5 to clear_refs resets the peak.
+long statusKb(const char* key)
+{
+    std::ifstream in("/proc/self/status");
+    std::string k;
+    long v = 0;
+    while (in >> k) {
+        if (k == key) {
+            in >> v;
+            return v;
+        }
+        std::getline(in, k);
+    }
+    return 0;
+}
+bool resetPeak()
+{
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+    return bool(out);
+}
+
+mesh::ComPtr<IDirect3DDevice9> device()
+{
+    mesh::ComPtr<IDirect3DDevice9> d;
+    d3d9::recording::createRecordingDevice(nullptr, nullptr, d.put());
+    return d;
+}
+
+void load(benchmark::State& state, const std::string& path, std::size_t fileSize)
+{
+    auto dev = device();
+    double peakRatio = 0;
+    for (auto _ : state) {
+        const bool peakKnown = resetPeak();
+        const long before = statusKb("VmRSS:");
+        mesh::ComPtr<ID3DXMesh> m;
+        mesh::ComPtr<ID3DXBuffer> adjacency, materials;
+        DWORD count = 0;
+        const HRESULT hr = D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_SYSTEMMEM, dev.get(), adjacency.put(),
+                                              materials.put(), nullptr, &count, m.put());
+        if (FAILED(hr)) {
+            state.SkipWithError("load failed");
+            return;
+        }
+        const long peak = statusKb("VmHWM:");
+        const double meshBytes = double(m->GetNumVertices()) * m->GetNumBytesPerVertex() +
+                                 double(m->GetNumFaces()) * (3 * ((m->GetOptions() & D3DXMESH_32BIT) ? 4 : 2) + 4);
+        if (peakKnown) peakRatio = double(peak - before) * 1024.0 / (meshBytes + double(fileSize));
+        state.counters["vertices"] = m->GetNumVertices();
+        state.counters["mesh_MB"] = meshBytes / 1e6;
+    }
+    state.counters["file_MB"] = double(fileSize) / 1e6;
+    state.counters["peak_ratio"] = peakRatio;
+    state.counters["triangles_per_s"] = benchmark::Counter(TRIANGLES * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+// The parser's own work on the same file: templates registered, the file opened and every
+// data object of the mesh read.
+void parse(benchmark::State& state, const std::string& path)
+{
+    HMODULE module = LoadLibraryA("d3dxof.dll");
+    auto create = reinterpret_cast<PFN_DirectXFileCreate>(GetProcAddress(module, "DirectXFileCreate"));
+    for (auto _ : state) {
+        mesh::ComPtr<IDirectXFile> parser;
+        create(parser.put());
+        for (const mesh::TemplateBlock& block : mesh::TEMPLATE_BLOCKS)
+            parser->RegisterTemplates(const_cast<unsigned char*>(block.data), static_cast<DWORD>(block.size));
+        mesh::ComPtr<IDirectXFileEnumObject> enumerator;
+        if (FAILED(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, enumerator.put()))) {
+            state.SkipWithError("parse failed");
+            return;
+        }
+        mesh::ComPtr<IDirectXFileData> object;
+        while (SUCCEEDED(enumerator->GetNextDataObject(object.put()))) {
+            DWORD size = 0;
+            void* data = nullptr;
+            object->GetData(nullptr, &size, &data);
+            benchmark::DoNotOptimize(data);
+            mesh::ComPtr<IDirectXFileObject> child;
+            while (SUCCEEDED(object->GetNextObject(child.put()))) {
+                mesh::ComPtr<IDirectXFileData> childData;
+                if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(childData.put()))))
+                    childData->GetData(nullptr, &size, &data);
+                benchmark::DoNotOptimize(data);
+            }
+        }
+    }
+    state.counters["triangles_per_s"] = benchmark::Counter(TRIANGLES * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+void BM_LoadText(benchmark::State& state) { load(state, files().text, files().textSize); }
+void BM_ParseText(benchmark::State& state) { parse(state, files().text); }
+void BM_LoadBinary(benchmark::State& state) { load(state, files().binary, files().binarySize); }
+void BM_ParseBinary(benchmark::State& state) { parse(state, files().binary); }
+
+BENCHMARK(BM_ParseText)->Name("Parse/text")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LoadText)->Name("Load/text")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ParseBinary)->Name("Parse/binary")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LoadBinary)->Name("Load/binary")->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

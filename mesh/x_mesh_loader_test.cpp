@@ -1,0 +1,504 @@
+#include "mesh/mesh_test_support.h"
+
+#include "math/d3dx_math.h"
+#include "platform/d3d9/d3d9_recording.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace mesh {
+namespace {
+
+using test::Encoding;
+using test::X_HEADER;
+
+constexpr DWORD N = 0xFFFFFFFFu;
+
+// A unit cube: 8 corners, 6 quads, one normal per face.
+std::string cubeMesh(std::string_view extraChildren = {})
+{
+    const std::string normals = R"(
+ MeshNormals {
+  6;
+  0.0;0.0;-1.0;, 0.0;0.0;1.0;, -1.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;-1.0;0.0;, 0.0;1.0;0.0;;
+  6;
+  4;0,0,0,0;, 4;1,1,1,1;, 4;2,2,2,2;, 4;3,3,3,3;, 4;4,4,4,4;, 4;5,5,5,5;;
+ }
+)";
+    return test::meshObject({{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}},
+                            {{0, 1, 2, 3}, {4, 5, 6, 7}, {0, 4, 7, 1}, {3, 2, 6, 5}, {0, 3, 5, 4}, {1, 7, 6, 2}},
+                            normals + std::string(extraChildren), "cube");
+}
+
+const std::vector<D3DXVECTOR3> TRIANGLE = {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}};
+
+std::string material(std::string_view body)
+{
+    return "  Material {\n   " + std::string(body) + "\n  }\n";
+}
+const std::string RED = "1.0;0.0;0.0;1.0;; 8.0; 0.5;0.5;0.5;; 0.1;0.2;0.3;;";
+const std::string BLUE = "0.0;0.0;1.0;0.5;; 2.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;;";
+
+class LoaderTest : public ::testing::Test {
+protected:
+    ComPtr<IDirect3DDevice9> device = test::recordingDevice();
+    void TearDown() override { test::unbind(device.get()); }
+
+    test::Loaded load(const std::string& body, Encoding e = Encoding::text)
+    {
+        return test::loadText(std::string(X_HEADER) + body, device.get(), e);
+    }
+};
+
+TEST_F(LoaderTest, CubeWithPerFaceNormalsSplitsEveryCornerThreeWays)
+{
+    auto l = load(cubeMesh());
+    ASSERT_EQ(l.hr, S_OK);
+    EXPECT_EQ(l.mesh->GetNumVertices(), 24u);
+    EXPECT_EQ(l.mesh->GetNumFaces(), 12u);
+    EXPECT_EQ(l.mesh->GetFVF(), DWORD(D3DFVF_XYZ | D3DFVF_NORMAL));
+    EXPECT_EQ(l.mesh->GetNumBytesPerVertex(), 24u);
+    EXPECT_EQ(l.mesh->GetOptions(), DWORD(D3DXMESH_SYSTEMMEM));
+    // Every vertex sits at a cube corner with the normal of one face through that corner.
+    const auto p = test::vectors(l.mesh.get(), D3DDECLUSAGE_POSITION);
+    const auto n = test::vectors(l.mesh.get(), D3DDECLUSAGE_NORMAL);
+    const auto idx = test::indices(l.mesh.get());
+    for (std::size_t f = 0; f < 12; ++f) {
+        const D3DXVECTOR3 a = p[idx[f * 3]], b = p[idx[f * 3 + 1]], c = p[idx[f * 3 + 2]];
+        const D3DXVECTOR3 fn = n[idx[f * 3]];
+        EXPECT_EQ(fn, n[idx[f * 3 + 1]]) << f;
+        EXPECT_EQ(fn, n[idx[f * 3 + 2]]) << f;
+        // The face's corners lie in the plane its normal names.
+        const D3DXVECTOR3 ab = b - a, ac = c - a;
+        EXPECT_EQ(D3DXVec3Dot(&ab, &fn), 0.0f) << f;
+        EXPECT_EQ(D3DXVec3Dot(&ac, &fn), 0.0f) << f;
+    }
+    // The split copies still join the faces: every edge of the closed cube has a neighbour.
+    const auto adjacency = l.adjacencyWords();
+    ASSERT_EQ(adjacency.size(), 36u);
+    for (DWORD a : adjacency) EXPECT_LT(a, 12u);
+    EXPECT_EQ(l.materialCount, 1u);
+}
+
+TEST_F(LoaderTest, VertexFormatFollowsWhatTheFileGives)
+{
+    const std::string uv = " MeshTextureCoords { 3; 0.0;0.0;, 0.5;1.0;, 1.0;0.25;; }\n";
+    const std::string colors = " MeshVertexColors { 2; 0;1.0;0.0;0.0;1.0;, 2;2.0;0.5;-1.0;0.25;; }\n";
+    const std::string normals = " MeshNormals { 1; 0.0;0.0;-1.0;; 1; 3;0,0,0;; }\n";
+    struct Case {
+        const char* name;
+        std::string children;
+        DWORD fvf;
+        UINT size;
+    };
+    const Case cases[] = {
+        {"positions only", "", D3DFVF_XYZ, 12},
+        {"texture coordinates", uv, D3DFVF_XYZ | D3DFVF_TEX1, 20},
+        {"normals and texture coordinates", normals + uv, D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1, 32},
+        {"colours", colors, D3DFVF_XYZ | D3DFVF_DIFFUSE, 16},
+        {"FVFData sets move up behind the file's", uv + " FVFData { 256; 6; 1,2,3,4,5,6; }\n",
+         D3DFVF_XYZ | D3DFVF_TEX2, 28},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto l = load(test::meshObject(TRIANGLE, {{0, 1, 2}}, c.children));
+        ASSERT_EQ(l.hr, S_OK);
+        EXPECT_EQ(l.mesh->GetFVF(), c.fvf);
+        EXPECT_EQ(l.mesh->GetNumBytesPerVertex(), c.size);
+        EXPECT_EQ(l.mesh->GetNumVertices(), 3u);
+    }
+}
+
+TEST_F(LoaderTest, ColoursAndTextureCoordinatesReachTheVertices)
+{
+    auto l = load(test::meshObject(TRIANGLE, {{0, 1, 2}},
+                                   " MeshTextureCoords { 3; 0.0;0.0;, 0.5;1.0;, 1.0;0.25;; }\n"
+                                   " MeshVertexColors { 2; 0;1.0;0.0;0.0;1.0;, 2;2.0;0.5;-1.0;0.25;; }\n"));
+    ASSERT_EQ(l.hr, S_OK);
+    const auto bytes = test::vertexBytes(l.mesh.get());
+    const UINT stride = l.mesh->GetNumBytesPerVertex();  // position, colour, texture
+    ASSERT_EQ(stride, 24u);
+    const DWORD expectedColors[] = {0xFFFF0000u, 0x00FFFFFFu, 0x40FF8000u};  // vertex 1 keeps the default
+    const float expectedUv[][2] = {{0.0f, 0.0f}, {0.5f, 1.0f}, {1.0f, 0.25f}};
+    for (int v = 0; v < 3; ++v) {
+        DWORD c;
+        float uv[2];
+        std::memcpy(&c, bytes.data() + v * stride + 12, 4);
+        std::memcpy(uv, bytes.data() + v * stride + 16, 8);
+        EXPECT_EQ(c, expectedColors[v]) << v;
+        EXPECT_EQ(uv[0], expectedUv[v][0]) << v;
+        EXPECT_EQ(uv[1], expectedUv[v][1]) << v;
+    }
+}
+
+TEST_F(LoaderTest, PolygonsBecomeFansAndDegenerateTrianglesAreDropped)
+{
+    // Face 1 has two equal indices: no triangle, and no face in the adjacency refers to it.
+    auto l = load(test::meshObject({{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}, {2, 0, 0}},
+                                   {{0, 1, 2, 3}, {3, 3, 2}, {3, 2, 4}}));
+    ASSERT_EQ(l.hr, S_OK);
+    EXPECT_EQ(l.mesh->GetNumFaces(), 3u);
+    EXPECT_EQ(test::indices(l.mesh.get()), (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3, 3, 2, 4}));
+    EXPECT_EQ(l.adjacencyWords(), (std::vector<DWORD>{N, N, 1, 0, 2, N, 1, N, N}));
+}
+
+TEST_F(LoaderTest, IndexWidthFollowsTheVertexCount)
+{
+    for (DWORD vertices : {65534u, 65535u}) {
+        SCOPED_TRACE(vertices);
+        std::ostringstream s;
+        s << X_HEADER << "Mesh {\n" << vertices << ";\n";
+        for (DWORD v = 0; v < vertices; ++v)
+            s << (v % 256) << ".0;" << (v / 256) << ".0;0.0;" << (v + 1 < vertices ? "," : ";") << '\n';
+        s << "1;\n3;0," << vertices - 1 << ",1;;\n}\n";
+        auto l = test::loadText(s.str(), device.get());
+        ASSERT_EQ(l.hr, S_OK);
+        EXPECT_EQ(l.mesh->GetNumVertices(), vertices);
+        EXPECT_EQ((l.mesh->GetOptions() & D3DXMESH_32BIT) != 0, vertices == 65535);
+        EXPECT_EQ(test::indices(l.mesh.get()), (std::vector<std::uint32_t>{0, vertices - 1, 1}));
+    }
+}
+
+TEST_F(LoaderTest, MeshesOfOneFileMergeWithSubsetsNumberedAfterEarlierMaterials)
+{
+    const std::string first = test::meshObject(
+        {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0}}, {{0, 1, 2}, {1, 3, 2}},
+        " MeshMaterialList { 2; 2; 1, 0;\n" + material(RED) + material(BLUE) + " }\n", "first");
+    const std::string second = test::meshObject(
+        {{5, 0, 0}, {5, 1, 0}, {6, 0, 0}}, {{0, 1, 2}},
+        " MeshMaterialList { 1; 1; 0;\n  Material { " + RED + "\n   TextureFilename { \"second.png\"; }\n  }\n }\n",
+        "second");
+    auto l = load(first + second);
+    ASSERT_EQ(l.hr, S_OK);
+    EXPECT_EQ(l.mesh->GetNumFaces(), 3u);
+    EXPECT_EQ(l.mesh->GetNumVertices(), 7u);
+    // The first mesh was sorted on its own; the second follows unsorted with subset 0 + 2.
+    EXPECT_EQ(test::attributes(l.mesh.get()), (std::vector<DWORD>{0, 1, 2}));
+    EXPECT_EQ(test::indices(l.mesh.get()), (std::vector<std::uint32_t>{1, 3, 2, 0, 1, 2, 4, 5, 6}));
+    EXPECT_TRUE(test::attributeTable(l.mesh.get()).empty());
+    ASSERT_EQ(l.materialCount, 3u);
+    EXPECT_EQ(l.material(0).MatD3D.Diffuse.r, 1.0f);
+    EXPECT_EQ(l.material(1).MatD3D.Diffuse.b, 1.0f);
+    EXPECT_EQ(l.material(2).MatD3D.Diffuse.r, 1.0f);
+    EXPECT_EQ(l.material(0).pTextureFilename, nullptr);
+    ASSERT_NE(l.material(2).pTextureFilename, nullptr);
+    EXPECT_STREQ(l.material(2).pTextureFilename, "second.png");
+    const auto adjacency = l.adjacencyWords();
+    EXPECT_EQ(adjacency, (std::vector<DWORD>{N, N, 1, N, 0, N, N, N, N}));
+
+    // Drawing a subset of the merged mesh walks the attributes: one call per run.
+    using d3d9::recording::callsNamed;
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    d3d9::recording::clearRecordedCalls(device.get());
+    ASSERT_EQ(l.mesh->DrawSubset(2), S_OK);
+    const auto draws = callsNamed(device.get(), "DrawIndexedPrimitive");
+    ASSERT_EQ(draws.size(), 1u);
+    EXPECT_EQ(draws[0].startIndex, 6u);
+    EXPECT_EQ(draws[0].minVertexIndex, 0u);
+    EXPECT_EQ(draws[0].numVertices, 7u);
+    d3d9::recording::clearRecordedCalls(device.get());
+    EXPECT_EQ(l.mesh->DrawSubset(3), S_OK);
+    EXPECT_TRUE(callsNamed(device.get(), "DrawIndexedPrimitive").empty());
+    device->EndScene();
+}
+
+TEST_F(LoaderTest, MergingDifferentFormatsUsesTheirUnion)
+{
+    const std::string plain = test::meshObject(TRIANGLE, {{0, 1, 2}});
+    const std::string textured =
+        test::meshObject(TRIANGLE, {{0, 2, 1}}, " MeshTextureCoords { 3; 0.0;0.0;, 0.5;1.0;, 1.0;0.25;; }\n");
+    auto l = load(plain + textured);
+    ASSERT_EQ(l.hr, S_OK);
+    EXPECT_EQ(l.mesh->GetFVF(), DWORD(D3DFVF_XYZ | D3DFVF_TEX1));
+    const auto bytes = test::vertexBytes(l.mesh.get());
+    float uv[2];
+    std::memcpy(uv, bytes.data() + 4 * 20 + 12, 8);  // vertex 1 of the second mesh
+    EXPECT_EQ(uv[0], 0.5f);
+    EXPECT_EQ(uv[1], 1.0f);
+    std::memcpy(uv, bytes.data() + 1 * 20 + 12, 8);  // the first mesh had none
+    EXPECT_EQ(uv[0], 0.0f);
+    // Neither mesh has materials: one default for the merged mesh.
+    EXPECT_EQ(l.materialCount, 1u);
+}
+
+TEST_F(LoaderTest, FrameTransformsApplyToTheMeshesAfterThemAndKeepNormalsUnit)
+{
+    const std::string mesh = test::meshObject(TRIANGLE, {{0, 1, 2}}, " MeshNormals { 1; 0.0;0.0;-1.0;; 1; 3;0,0,0;; }\n");
+    // Scale by 2 in x, rotate 90 degrees about z (x -> y), move by (10, 0, 0); then a second
+    // transform after the mesh that must not touch it.
+    const std::string file = "Frame outer {\n FrameTransformMatrix { 1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, "
+                             "0.0,0.0,1.0,0.0, 10.0,0.0,0.0,1.0;; }\n"
+                             " Frame inner {\n  FrameTransformMatrix { 0.0,2.0,0.0,0.0, -1.0,0.0,0.0,0.0, "
+                             "0.0,0.0,1.0,0.0, 0.0,0.0,0.0,1.0;; }\n" +
+                             mesh +
+                             "  FrameTransformMatrix { 5.0,0.0,0.0,0.0, 0.0,5.0,0.0,0.0, 0.0,0.0,5.0,0.0, "
+                             "100.0,100.0,100.0,1.0;; }\n }\n}\n";
+    auto l = load(file);
+    ASSERT_EQ(l.hr, S_OK);
+    const auto p = test::vectors(l.mesh.get(), D3DDECLUSAGE_POSITION);
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0], D3DXVECTOR3(10, 0, 0));
+    EXPECT_EQ(p[1], D3DXVECTOR3(9, 0, 0));   // (0, 1, 0) -> (-1, 0, 0) + (10, 0, 0)
+    EXPECT_EQ(p[2], D3DXVECTOR3(10, 2, 0));  // (1, 0, 0) -> (0, 2, 0) + (10, 0, 0)
+    for (const D3DXVECTOR3& n : test::vectors(l.mesh.get(), D3DDECLUSAGE_NORMAL)) {
+        EXPECT_NEAR(n.x, 0.0f, 1e-7f);
+        EXPECT_NEAR(n.y, 0.0f, 1e-7f);
+        EXPECT_NEAR(n.z, -1.0f, 1e-7f);
+        EXPECT_NEAR(D3DXVec3Dot(&n, &n), 1.0f, 1e-6f);
+    }
+
+    // A non-uniform scale changes a tilted normal's direction; it stays unit length.
+    const std::string tilted = test::meshObject(
+        TRIANGLE, {{0, 1, 2}}, " MeshNormals { 1; 0.6;0.0;0.8;; 1; 3;0,0,0;; }\n");
+    auto s = load("Frame { FrameTransformMatrix { 3.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, "
+                  "0.0,0.0,0.0,1.0;; }\n" + tilted + "}\n");
+    ASSERT_EQ(s.hr, S_OK);
+    for (const D3DXVECTOR3& n : test::vectors(s.mesh.get(), D3DDECLUSAGE_NORMAL)) {
+        EXPECT_NEAR(D3DXVec3Dot(&n, &n), 1.0f, 1e-6f);
+        EXPECT_NEAR(n.x / n.z, 3.0f * 0.6f / 0.8f, 1e-5f);
+    }
+}
+
+TEST_F(LoaderTest, MaterialsDefaultAndShortListsAndTextureNames)
+{
+    // No material list: one mid-grey material, every face in subset 0.
+    auto plain = load(test::meshObject(TRIANGLE, {{0, 1, 2}, {0, 2, 1}}));
+    ASSERT_EQ(plain.hr, S_OK);
+    ASSERT_EQ(plain.materialCount, 1u);
+    const D3DMATERIAL9& grey = plain.material(0).MatD3D;
+    EXPECT_EQ(grey.Diffuse.r, 0.5f);
+    EXPECT_EQ(grey.Diffuse.g, 0.5f);
+    EXPECT_EQ(grey.Diffuse.b, 0.5f);
+    EXPECT_EQ(grey.Diffuse.a, 0.0f);
+    EXPECT_EQ(grey.Specular.r, 0.5f);
+    EXPECT_EQ(grey.Specular.a, 0.0f);
+    EXPECT_EQ(grey.Ambient.r, 0.0f);
+    EXPECT_EQ(grey.Emissive.g, 0.0f);
+    EXPECT_EQ(grey.Power, 0.0f);
+    EXPECT_EQ(plain.material(0).pTextureFilename, nullptr);
+    EXPECT_EQ(test::attributes(plain.mesh.get()), (std::vector<DWORD>{0, 0}));
+
+    // Two materials, a list of one face index for three faces: the others use material 0.
+    const std::string texture = R"(TextureFilename { "..\\maps\\Brick Wall_01.BMP"; })";
+    auto shortList = load(test::meshObject(
+        {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0}}, {{0, 1, 2}, {1, 3, 2}, {0, 3, 1}},
+        " MeshMaterialList { 2; 1; 1;\n" + material(RED) + "  Material { " + BLUE + "\n   " + texture + "\n  }\n }\n"));
+    ASSERT_EQ(shortList.hr, S_OK);
+    ASSERT_EQ(shortList.materialCount, 2u);
+    EXPECT_EQ(test::attributes(shortList.mesh.get()), (std::vector<DWORD>{0, 0, 1}));
+    const auto table = test::attributeTable(shortList.mesh.get());
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_EQ(table[1].AttribId, 1u);
+    EXPECT_EQ(table[1].FaceCount, 1u);
+    const D3DXMATERIAL& red = shortList.material(0);
+    EXPECT_EQ(red.MatD3D.Power, 8.0f);
+    EXPECT_EQ(red.MatD3D.Specular.a, 1.0f);
+    EXPECT_EQ(red.MatD3D.Emissive.b, 0.3f);
+    EXPECT_EQ(red.MatD3D.Emissive.a, 1.0f);
+    EXPECT_EQ(red.MatD3D.Ambient.a, 1.0f);
+    EXPECT_EQ(red.MatD3D.Ambient.r, 0.0f);
+    ASSERT_NE(shortList.material(1).pTextureFilename, nullptr);
+    // The name inside the buffer, exactly as the file's string (no path adjustment).
+    const char* name = shortList.material(1).pTextureFilename;
+    const auto* base = static_cast<const char*>(shortList.materials->GetBufferPointer());
+    EXPECT_GE(name, base);
+    EXPECT_LT(name, base + shortList.materials->GetBufferSize());
+    EXPECT_STREQ(name, "..\\maps\\Brick Wall_01.BMP");
+}
+
+TEST_F(LoaderTest, EffectInstancesCarryTheMaterialDefaults)
+{
+    auto l = load(test::meshObject(
+        TRIANGLE, {{0, 1, 2}},
+        " MeshMaterialList { 2; 1; 0;\n" + material(RED) + "  Material { " + BLUE +
+            "\n   TextureFilename { \"t.dds\"; }\n   EffectInstance { \"shiny.fx\";\n"
+            "    EffectParamDWord { \"Passes\"; 3; }\n    EffectParamString { \"Mode\"; \"fast\"; }\n"
+            "    EffectParamFloats { \"Tint\"; 2; 0.25, 0.75; }\n   }\n  }\n }\n"));
+    ASSERT_EQ(l.hr, S_OK);
+    ASSERT_TRUE(l.effects);
+    const auto* fx = static_cast<const D3DXEFFECTINSTANCE*>(l.effects->GetBufferPointer());
+    // Material 0: the default instance from its colours.
+    EXPECT_EQ(fx[0].pEffectFilename, nullptr);
+    ASSERT_EQ(fx[0].NumDefaults, 5u);
+    const char* names[] = {"Diffuse", "Power", "Specular", "Emissive", "Ambient"};
+    const DWORD sizes[] = {16, 4, 16, 16, 16};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_STREQ(fx[0].pDefaults[i].pParamName, names[i]);
+        EXPECT_EQ(fx[0].pDefaults[i].Type, D3DXEDT_FLOATS);
+        EXPECT_EQ(fx[0].pDefaults[i].NumBytes, sizes[i]);
+    }
+    EXPECT_EQ(static_cast<const float*>(fx[0].pDefaults[0].pValue)[0], 1.0f);
+    EXPECT_EQ(static_cast<const float*>(fx[0].pDefaults[1].pValue)[0], 8.0f);
+    // Material 1: the file's instance and parameters.
+    ASSERT_NE(fx[1].pEffectFilename, nullptr);
+    EXPECT_STREQ(fx[1].pEffectFilename, "shiny.fx");
+    ASSERT_EQ(fx[1].NumDefaults, 3u);
+    EXPECT_EQ(fx[1].pDefaults[0].Type, D3DXEDT_DWORD);
+    EXPECT_EQ(*static_cast<const DWORD*>(fx[1].pDefaults[0].pValue), 3u);
+    EXPECT_STREQ(static_cast<const char*>(fx[1].pDefaults[1].pValue), "fast");
+    EXPECT_EQ(fx[1].pDefaults[2].NumBytes, 8u);
+    EXPECT_EQ(static_cast<const float*>(fx[1].pDefaults[2].pValue)[1], 0.75f);
+
+    // A default instance names the texture.
+    auto textured = load(test::meshObject(TRIANGLE, {{0, 1, 2}},
+                                          " MeshMaterialList { 1; 1; 0;\n  Material { " + RED +
+                                              "\n   TextureFilename { \"a.png\"; }\n  }\n }\n"));
+    ASSERT_EQ(textured.hr, S_OK);
+    const auto* one = static_cast<const D3DXEFFECTINSTANCE*>(textured.effects->GetBufferPointer());
+    ASSERT_EQ(one[0].NumDefaults, 6u);
+    EXPECT_STREQ(one[0].pDefaults[5].pParamName, "Texture0@Name");
+    EXPECT_EQ(one[0].pDefaults[5].Type, D3DXEDT_STRING);
+    EXPECT_STREQ(static_cast<const char*>(one[0].pDefaults[5].pValue), "a.png");
+}
+
+TEST_F(LoaderTest, TheFilesOwnAdjacencyAndDuplicationIndicesAreUsed)
+{
+    // Face 1 is degenerate; the file's adjacency is renumbered around it.
+    const std::vector<D3DXVECTOR3> quad = {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};
+    auto given = load(test::meshObject(quad, {{0, 1, 2}, {2, 2, 3}, {0, 2, 3}},
+                                       " FaceAdjacency { 9; 4294967295,2,1, 0,2,0, 0,4294967295,1; }\n"));
+    ASSERT_EQ(given.hr, S_OK);
+    EXPECT_EQ(given.adjacencyWords(), (std::vector<DWORD>{N, 1, N, 0, N, N}));
+
+    // Vertices 3 and 4 are declared duplicates of 2 and 1; placed elsewhere, so only the
+    // duplication indices can join the two triangles.
+    const std::vector<D3DXVECTOR3> split = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}, {6, 6, 6}, {1, 1, 0}};
+    auto dup = load(test::meshObject(split, {{0, 1, 2}, {3, 4, 5}},
+                                     " VertexDuplicationIndices { 6; 4; 0,1,2,2,1,5; }\n"));
+    ASSERT_EQ(dup.hr, S_OK);
+    EXPECT_EQ(dup.adjacencyWords(), (std::vector<DWORD>{N, 1, N, 0, N, N}));
+}
+
+TEST_F(LoaderTest, TextBinaryAndCompressedFilesLoadIntoIdenticalBuffers)
+{
+    const std::string scene =
+        std::string(X_HEADER) +
+        "Frame root {\n FrameTransformMatrix { 1.0,0.0,0.0,0.0, 0.0,0.0,1.0,0.0, 0.0,-1.0,0.0,0.0, 0.5,0.25,-2.0,1.0;; }\n" +
+        cubeMesh(" MeshTextureCoords { 8; 0.0;0.0;, 0.0;1.0;, 1.0;1.0;, 1.0;0.0;, 0.0;0.5;, 0.5;0.5;, 0.5;1.0;, 0.25;0.25;; }\n"
+                 " MeshMaterialList { 2; 6; 0,1,0,1,1,0;\n" +
+                 material(RED) + "  Material { " + BLUE + "\n   TextureFilename { \"cube.bmp\"; }\n  }\n }\n") +
+        "}\n" + test::meshObject(TRIANGLE, {{0, 1, 2}}, "", "extra");
+    auto reference = test::loadText(scene, device.get(), Encoding::text);
+    ASSERT_EQ(reference.hr, S_OK);
+    for (Encoding e : {Encoding::binary, Encoding::compressedText, Encoding::compressedBinary}) {
+        SCOPED_TRACE(test::encodingName(e));
+        auto l = test::loadText(scene, device.get(), e);
+        ASSERT_EQ(l.hr, S_OK);
+        EXPECT_EQ(l.mesh->GetFVF(), reference.mesh->GetFVF());
+        EXPECT_EQ(l.mesh->GetOptions(), reference.mesh->GetOptions());
+        EXPECT_EQ(test::vertexBytes(l.mesh.get()), test::vertexBytes(reference.mesh.get()));
+        EXPECT_EQ(test::indices(l.mesh.get()), test::indices(reference.mesh.get()));
+        EXPECT_EQ(test::attributes(l.mesh.get()), test::attributes(reference.mesh.get()));
+        EXPECT_EQ(l.adjacencyWords(), reference.adjacencyWords());
+        ASSERT_EQ(l.materialCount, reference.materialCount);
+        for (DWORD i = 0; i < l.materialCount; ++i) {
+            EXPECT_EQ(std::memcmp(&l.material(i).MatD3D, &reference.material(i).MatD3D, sizeof(D3DMATERIAL9)), 0);
+            EXPECT_STREQ(l.material(i).pTextureFilename ? l.material(i).pTextureFilename : "",
+                         reference.material(i).pTextureFilename ? reference.material(i).pTextureFilename : "");
+        }
+    }
+}
+
+TEST_F(LoaderTest, MalformedMeshesFailWithTheirCodes)
+{
+    const std::vector<D3DXVECTOR3> quad = {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};
+    const std::vector<std::vector<int>> two = {{0, 1, 2}, {0, 2, 3}};
+    struct Case {
+        const char* name;
+        std::string body;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {"no mesh at all", "Frame { }\n", E_FAIL},
+        {"only a mesh without faces", "Mesh { 3; 0.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;1.0;0.0;; 0; }\n", E_FAIL},
+        {"only degenerate triangles", test::meshObject(quad, {{0, 0, 1}, {2, 3, 2}}), E_FAIL},
+        {"vertex index out of range", test::meshObject(quad, {{0, 1, 4}}), E_FAIL},
+        {"material index out of range",
+         test::meshObject(quad, two, " MeshMaterialList { 1; 2; 0, 1;\n" + material(RED) + " }\n"), E_FAIL},
+        {"more face indices than faces",
+         test::meshObject(quad, two, " MeshMaterialList { 1; 3; 0, 0, 0;\n" + material(RED) + " }\n"), E_FAIL},
+        {"more materials than the count",
+         test::meshObject(quad, two, " MeshMaterialList { 1; 2; 0, 0;\n" + material(RED) + material(BLUE) + " }\n"),
+         D3DERR_INVALIDCALL},
+        {"fewer materials than the count",
+         test::meshObject(quad, two, " MeshMaterialList { 2; 2; 0, 1;\n" + material(RED) + " }\n"), E_FAIL},
+        {"texture coordinates for other vertices",
+         test::meshObject(quad, two, " MeshTextureCoords { 3; 0.0;0.0;, 0.0;0.0;, 0.0;0.0;; }\n"), E_FAIL},
+        {"vertex colour of a missing vertex",
+         test::meshObject(quad, two, " MeshVertexColors { 1; 4;1.0;1.0;1.0;1.0;; }\n"), E_FAIL},
+        {"normals for other faces", test::meshObject(quad, two, " MeshNormals { 1; 0.0;0.0;1.0;; 1; 3;0,0,0;; }\n"),
+         E_FAIL},
+        {"normal face of another size",
+         test::meshObject(quad, two, " MeshNormals { 1; 0.0;0.0;1.0;; 2; 3;0,0,0;, 4;0,0,0,0;; }\n"), E_FAIL},
+        {"normal index out of range",
+         test::meshObject(quad, two, " MeshNormals { 1; 0.0;0.0;1.0;; 2; 3;0,0,0;, 3;0,1,0;; }\n"), E_FAIL},
+        {"adjacency of another size", test::meshObject(quad, two, " FaceAdjacency { 3; 1,1,1; }\n"),
+         D3DERR_INVALIDCALL},
+        {"duplication indices of another count",
+         test::meshObject(quad, two, " VertexDuplicationIndices { 3; 3; 0,1,2; }\n"), D3DERR_INVALIDCALL},
+        {"duplication index naming a duplicate",
+         test::meshObject(quad, two, " VertexDuplicationIndices { 4; 3; 0,0,1,2; }\n"), D3DERR_INVALIDCALL},
+        {"duplication index out of range",
+         test::meshObject(quad, two, " VertexDuplicationIndices { 4; 4; 0,1,2,9; }\n"), E_FAIL},
+        {"declaration data without elements", test::meshObject(quad, two, " DeclData { 0; 0; }\n"), D3DERR_INVALIDCALL},
+        {"declaration data too short for the vertices",
+         test::meshObject(quad, two, " DeclData { 1; 2;0;6;0;; 2; 0,0; }\n"), D3DERR_INVALIDCALL},
+        {"a later mesh that fails", test::meshObject(quad, two) + test::meshObject(quad, {{0, 1, 7}}), E_FAIL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto l = load(c.body);
+        EXPECT_EQ(l.hr, c.expected);
+        if (std::string_view(c.name) == "a later mesh that fails") {
+            // The earlier mesh stays with the caller.
+            ASSERT_TRUE(l.mesh);
+            EXPECT_EQ(l.mesh->GetNumFaces(), 2u);
+        } else {
+            EXPECT_FALSE(l.mesh);
+            EXPECT_FALSE(l.materials);
+            EXPECT_EQ(l.materialCount, 0xDEADBEEFu);  // not written
+        }
+    }
+}
+
+TEST_F(LoaderTest, ArgumentsParserFailuresAndTheLocale)
+{
+    ID3DXMesh* mesh = nullptr;
+    EXPECT_EQ(D3DXLoadMeshFromXA(nullptr, D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr, &mesh),
+              D3DERR_INVALIDCALL);
+    const std::string good = test::writeX(std::string(X_HEADER) + test::meshObject(TRIANGLE, {{0, 1, 2}}));
+    EXPECT_EQ(D3DXLoadMeshFromXA(good.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr,
+                                 nullptr),
+              D3DERR_INVALIDCALL);
+    // Missing and malformed files: the parser's own failure, the mesh out untouched.
+    mesh = reinterpret_cast<ID3DXMesh*>(8);
+    EXPECT_LT(D3DXLoadMeshFromXA("/nonexistent/file.x", D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr,
+                                 nullptr, &mesh),
+              0);
+    EXPECT_EQ(mesh, reinterpret_cast<ID3DXMesh*>(8));
+    const std::string broken = test::writeX(std::string(X_HEADER) + "Mesh { 3; 0.0;0.0;");
+    EXPECT_LT(D3DXLoadMeshFromXA(broken.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr,
+                                 &mesh),
+              0);
+
+    // Only the mesh out is required; the numeric locale is the caller's again afterwards.
+    const char* before = std::setlocale(LC_NUMERIC, "C.UTF-8");
+    ASSERT_EQ(D3DXLoadMeshFromXA(good.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr,
+                                 &mesh),
+              S_OK);
+    ComPtr<ID3DXMesh> owned(mesh);
+    EXPECT_EQ(owned->GetNumFaces(), 1u);
+    if (before) {
+        EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C.UTF-8");
+    }
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+}  // namespace
+}  // namespace mesh
