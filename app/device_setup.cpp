@@ -3,6 +3,9 @@
 #include "app/app.h"
 #include "font/d3dx_font.h"
 #include "platform/d3d9/d3d9.h"
+#include "camera/camera.h"
+#include "vehicle/car.h"
+#include "world/city_map.h"
 #include "world/scene_assembly.h"
 
 IDirect3D9* gD3D = nullptr;
@@ -30,7 +33,7 @@ HRESULT initDevice(HWND window)
         return E_FAIL;
 
     gDevice->SetRenderState(D3DRS_ZENABLE, 1);
-    assembleScene();
+    assembleScene(gDevice, gCar, gSkyBox, gCamera, gCity);
     setupLight();
 
     D3DXFONT_DESC fontDesc{};

@@ -1,4 +1,6 @@
 // The real game binary, started as a script would start it.
+#include "testing/test_paths.h"
+
 #include <png.h>
 
 #include <gtest/gtest.h>
@@ -40,8 +42,7 @@ std::string readFile(const fs::path& path)
 
 Outcome runGame(const std::string& args)
 {
-    const char* build = std::getenv("CITYDRIVE_BUILD_DIR");
-    fs::path binary = fs::path(build ? build : ".") / "app" / "citydrive";
+    fs::path binary = testing_paths::buildDir() / "app" / "citydrive";
     fs::path dir = scratch();
     std::string command = "SDL_VIDEODRIVER=offscreen '" + binary.string() + "' " + args + " >'" +
                           (dir / "stdout").string() + "' 2>'" + (dir / "stderr").string() + "' </dev/null";
@@ -138,10 +139,8 @@ TEST(GameEndToEnd, TraceIsTheSameAtEveryOptimisationLevel)
     const char* reference = std::getenv("CITYDRIVE_REFERENCE_GAME");
     if (!reference || !*reference)
         GTEST_SKIP() << "CITYDRIVE_REFERENCE_GAME names no second build";
-    const char* source = std::getenv("CITYDRIVE_SOURCE_DIR");
-    ASSERT_NE(source, nullptr);
-    fs::path assets = fs::path(source) / "assets";
-    fs::path keys = fs::path(source) / "app" / "testdata" / "long_drive.keys";
+    fs::path assets = testing_paths::sourceDir() / "assets";
+    fs::path keys = testing_paths::sourceDir() / "app" / "testdata" / "long_drive.keys";
     fs::path dir = scratch();
     const std::string common = "--headless --no-vsync --fixed-step 0.016 --frames 2500 --data '" + assets.string() +
                                "' --keys '" + keys.string() + "' --trace ";

@@ -1,0 +1,724 @@
+// citygen: writes the bundled, playable city into a data directory (normally assets/):
+// the car and sky box meshes, the city's prototype meshes (text and binary X files), their
+// textures, and the two city files maps/city.ldo and maps/city.map.
+//
+//   citygen OUTPUT_DIR
+//
+// The output is deterministic, so regenerating gives the same bytes. World facts the
+// content is built around: the car starts at (0, 2, 2) facing -z and is drawn at scale 2;
+// the sky box stands at (0, 27.1, 2) at scale (10, 1, 10); the fixed cameras look from
+// (1, 25, 0) at the car and from (1, 95, 1) at (1, 5, 2); the far plane is 500. Only
+// instances 97, 98, 99 and 101 collide, so those are solid obstacles near the start whose
+// collision rectangles are exactly their drawn footprints.
+#include "tools/citygen/xfile_writer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace citygen;
+
+namespace {
+
+const float HALF_PI = 1.5707964f;
+
+Material mat(float r, float g, float b, const std::string& texture = "", float power = 8.0f)
+{
+    Material m;
+    m.diffuse = {r, g, b, 1.0f};
+    m.power = power;
+    m.texture = texture;
+    return m;
+}
+
+Material glow(float r, float g, float b)
+{
+    Material m = mat(r, g, b);
+    m.emissive = {r * 0.6f, g * 0.6f, b * 0.6f};
+    return m;
+}
+
+// Eight corners: bottom face (y low) then top face, each listed -x-z, +x-z, +x+z, -x+z.
+void addHexahedron(Mesh& m, const Vec3 (&c)[8], std::uint32_t material)
+{
+    Vec3 centre{};
+    for (const Vec3& p : c) centre = centre + p * 0.125f;
+    auto face = [&](int a, int b, int d, int e) {
+        Vec3 mid = (c[a] + c[b] + c[d] + c[e]) * 0.25f;
+        m.addPolygon({c[a], c[b], c[d], c[e]}, mid - centre, material);
+    };
+    face(0, 1, 2, 3);
+    face(4, 5, 6, 7);
+    face(0, 1, 5, 4);
+    face(1, 2, 6, 5);
+    face(2, 3, 7, 6);
+    face(3, 0, 4, 7);
+}
+
+// ---- the player's car: 5.7 long (front at -z), 2.4 wide, wheels touching y = -1 ----
+XFile makeCar()
+{
+    Mesh body;
+    body.name = "CarBody";
+    std::uint32_t paint = body.addMaterial(mat(0.62f, 0.06f, 0.05f, "", 30.0f));
+    std::uint32_t glass = body.addMaterial(mat(0.08f, 0.12f, 0.22f, "", 60.0f));
+    std::uint32_t trim = body.addMaterial(mat(0.25f, 0.25f, 0.27f));
+    std::uint32_t head = body.addMaterial(glow(0.9f, 0.9f, 0.6f));
+    std::uint32_t tail = body.addMaterial(glow(0.7f, 0.02f, 0.02f));
+
+    // Lower body with a sloped nose.
+    Vec3 lower[8] = {{-1.15f, -0.75f, -2.8f}, {1.15f, -0.75f, -2.8f}, {1.15f, -0.75f, 2.8f}, {-1.15f, -0.75f, 2.8f},
+                     {-1.15f, -0.15f, -2.3f}, {1.15f, -0.15f, -2.3f}, {1.15f, -0.15f, 2.7f}, {-1.15f, -0.15f, 2.7f}};
+    addHexahedron(body, lower, paint);
+    // Cabin: raked windscreen at the front (-z), steeper rear window.
+    Vec3 cabin[8] = {{-1.05f, -0.15f, -1.1f}, {1.05f, -0.15f, -1.1f}, {1.05f, -0.15f, 1.7f}, {-1.05f, -0.15f, 1.7f},
+                     {-0.9f, 0.55f, -0.3f},   {0.9f, 0.55f, -0.3f},   {0.9f, 0.55f, 1.3f},   {-0.9f, 0.55f, 1.3f}};
+    addHexahedron(body, cabin, glass);
+    body.addBox({-0.85f, 0.55f, -0.2f}, {0.85f, 0.62f, 1.2f}, paint, 0, "-y");
+    // Bumpers, lights.
+    body.addBox({-1.2f, -0.8f, -2.85f}, {1.2f, -0.55f, -2.6f}, trim);
+    body.addBox({-1.2f, -0.8f, 2.6f}, {1.2f, -0.55f, 2.85f}, trim);
+    body.addBox({-1.0f, -0.45f, -2.7f}, {-0.55f, -0.28f, -2.55f}, head, 0, "+z");
+    body.addBox({0.55f, -0.45f, -2.7f}, {1.0f, -0.28f, -2.55f}, head, 0, "+z");
+    body.addBox({-1.05f, -0.45f, 2.72f}, {-0.6f, -0.3f, 2.82f}, tail, 0, "-z");
+    body.addBox({0.6f, -0.45f, 2.72f}, {1.05f, -0.3f, 2.82f}, tail, 0, "-z");
+
+    Frame car;
+    car.name = "Car";
+    car.meshes.push_back(body);
+    const float wx[2] = {-1.05f, 1.05f}, wz[2] = {-1.8f, 1.8f};
+    int n = 0;
+    for (float x : wx)
+        for (float z : wz) {
+            Mesh wheel;
+            wheel.name = "Wheel" + std::to_string(n);
+            std::uint32_t tyre = wheel.addMaterial(mat(0.05f, 0.05f, 0.05f));
+            std::uint32_t hub = wheel.addMaterial(mat(0.55f, 0.55f, 0.58f, "", 40.0f));
+            wheel.addPrism('x', {0, 0, 0}, 0.3f, -0.15f, 0.15f, 10, tyre, hub);
+            Frame f;
+            f.name = "WheelFrame" + std::to_string(n++);
+            f.transform = translation(x, -0.7f, z);
+            f.meshes.push_back(wheel);
+            car.children.push_back(f);
+        }
+    XFile file;
+    file.frames.push_back(car);
+    return file;
+}
+
+// ---- sky box: seen from inside; 40 x 160 x 40 mesh units, so 400 x 160 x 400 in the world
+// at scale (10, 1, 10), reaching from 52.9 below the ground to 107.1 above it. Its far
+// corners stay inside the far plane (500) from anywhere in the city ----
+XFile makeSkyBox()
+{
+    Mesh m;
+    m.name = "Sky";
+    std::uint32_t haze = m.addMaterial(mat(0.62f, 0.74f, 0.88f));
+    std::uint32_t blue = m.addMaterial(mat(0.36f, 0.56f, 0.86f));
+    std::uint32_t zenith = m.addMaterial(mat(0.24f, 0.42f, 0.80f));
+    std::uint32_t earth = m.addMaterial(mat(0.30f, 0.34f, 0.26f));
+    const float X = 20, Y = 80, B = -20;  // B: top of the hazy band, a little above the horizon
+    auto side = [&](float y0, float y1, std::uint32_t material) {
+        m.addPolygon({{-X, y0, X}, {X, y0, X}, {X, y1, X}, {-X, y1, X}}, {0, 0, -1}, material);
+        m.addPolygon({{-X, y0, -X}, {X, y0, -X}, {X, y1, -X}, {-X, y1, -X}}, {0, 0, 1}, material);
+        m.addPolygon({{X, y0, -X}, {X, y0, X}, {X, y1, X}, {X, y1, -X}}, {-1, 0, 0}, material);
+        m.addPolygon({{-X, y0, -X}, {-X, y0, X}, {-X, y1, X}, {-X, y1, -X}}, {1, 0, 0}, material);
+    };
+    side(-Y, B, haze);
+    side(B, Y, blue);
+    m.addPolygon({{-X, Y, -X}, {X, Y, -X}, {X, Y, X}, {-X, Y, X}}, {0, -1, 0}, zenith);
+    m.addPolygon({{-X, -Y, -X}, {X, -Y, -X}, {X, -Y, X}, {-X, -Y, X}}, {0, 1, 0}, earth);
+    XFile file;
+    file.meshes.push_back(m);
+    return file;
+}
+
+XFile makeGround()
+{
+    Mesh m;
+    m.name = "Ground";
+    std::uint32_t grass = m.addMaterial(mat(0.33f, 0.52f, 0.27f, "textures/grass.ppm"));
+    m.addPolygon({{-120, -0.3f, -120}, {120, -0.3f, -120}, {120, -0.3f, 120}, {-120, -0.3f, 120}}, {0, 1, 0}, grass, 8);
+    XFile file;
+    file.meshes.push_back(m);
+    return file;
+}
+
+// A straight road piece, 12 wide (x) and 28 long (z), between two crossings 40 apart.
+XFile makeRoad()
+{
+    Mesh m;
+    m.name = "Road";
+    std::uint32_t asphalt = m.addMaterial(mat(0.30f, 0.30f, 0.32f, "textures/asphalt.tga"));
+    std::uint32_t kerb = m.addMaterial(mat(0.55f, 0.55f, 0.52f));
+    m.addPolygon({{-6, 0, -14}, {-6, 0, 14}, {6, 0, 14}, {6, 0, -14}}, {0, 1, 0}, asphalt, 12);
+    m.addBox({-6.6f, -0.3f, -14}, {-6, 0.15f, 14}, kerb, 0, "-y-z+z");
+    m.addBox({6, -0.3f, -14}, {6.6f, 0.15f, 14}, kerb, 0, "-y-z+z");
+    XFile file;
+    file.meshes.push_back(m);
+    return file;
+}
+
+XFile makeCrossing()
+{
+    Mesh m;
+    m.name = "Crossing";
+    std::uint32_t asphalt = m.addMaterial(mat(0.27f, 0.27f, 0.29f));
+    std::uint32_t stripe = m.addMaterial(mat(0.75f, 0.75f, 0.72f));
+    m.addPolygon({{-6, 0, -6}, {6, 0, -6}, {6, 0, 6}, {-6, 0, 6}}, {0, 1, 0}, asphalt);
+    // Kerb corner posts mark the crossing on the untextured ground.
+    for (float sx : {-1.0f, 1.0f})
+        for (float sz : {-1.0f, 1.0f})
+            m.addBox({sx * 6.6f - 0.3f, -0.3f, sz * 6.6f - 0.3f}, {sx * 6.6f + 0.3f, 0.4f, sz * 6.6f + 0.3f}, stripe, 0, "-y");
+    XFile file;
+    file.meshes.push_back(m);
+    return file;
+}
+
+// 16 x 16 footprint, 30 high; the roof unit sits in its own frame.
+XFile makeTower()
+{
+    Mesh shaft;
+    shaft.name = "TowerShaft";
+    std::uint32_t facade = shaft.addMaterial(mat(0.55f, 0.55f, 0.60f, "textures/facade.bmp"));
+    shaft.addBox({-8, 0, -8}, {8, 30, 8}, facade, 4, "-y");
+    Mesh roof;
+    roof.name = "TowerRoof";
+    std::uint32_t concrete = roof.addMaterial(mat(0.40f, 0.40f, 0.42f));
+    std::uint32_t mast = roof.addMaterial(mat(0.70f, 0.10f, 0.10f));
+    roof.addBox({-5, 0, -5}, {5, 2.5f, 5}, concrete, 0, "-y");
+    roof.addPrism('y', {2, 0, 2}, 0.25f, 2.5f, 8, 6, mast, mast);
+    Frame top;
+    top.name = "RoofUnit";
+    top.transform = translation(0, 30, 0);
+    top.meshes.push_back(roof);
+    Frame tower;
+    tower.name = "Tower";
+    tower.transform = translation(0, 0, 0);
+    tower.meshes.push_back(shaft);
+    tower.children.push_back(top);
+    XFile file;
+    file.frames.push_back(tower);
+    return file;
+}
+
+// L-shaped office block, 22 x 22 footprint, 12 high, turned a quarter by its frame.
+XFile makeOffice()
+{
+    Mesh m;
+    m.name = "Office";
+    std::uint32_t wall = m.addMaterial(mat(0.62f, 0.58f, 0.48f));
+    std::uint32_t window = m.addMaterial(mat(0.12f, 0.20f, 0.32f, "", 50.0f));
+    std::uint32_t roof = m.addMaterial(mat(0.35f, 0.35f, 0.36f));
+    m.addBox({-11, 0, -11}, {11, 12, -1}, wall, 0, "-y+y");
+    m.addBox({-11, 0, -1}, {-1, 12, 11}, wall, 0, "-y+y");
+    m.addPolygon({{-11, 12, -11}, {11, 12, -11}, {11, 12, -1}, {-11, 12, -1}}, {0, 1, 0}, roof);
+    m.addPolygon({{-11, 12, -1}, {-1, 12, -1}, {-1, 12, 11}, {-11, 12, 11}}, {0, 1, 0}, roof);
+    for (float y : {2.5f, 6.0f, 9.5f}) {
+        m.addBox({-10.5f, y, -11.3f}, {10.5f, y + 1.6f, -11}, window, 0, "+z");
+        m.addBox({11, y, -10.5f}, {11.3f, y + 1.6f, -1.5f}, window, 0, "-x");
+        m.addBox({-10.5f, y, 11}, {-1.5f, y + 1.6f, 11.3f}, window, 0, "-z");
+        m.addBox({-11.3f, y, -10.5f}, {-11, y + 1.6f, 10.5f}, window, 0, "+x");
+    }
+    Frame f;
+    f.name = "OfficeFrame";
+    f.transform = rotationY(HALF_PI);
+    f.meshes.push_back(m);
+    XFile file;
+    file.frames.push_back(f);
+    return file;
+}
+
+// House with a gable roof: 10 x 8 footprint, eaves at 5, ridge at 8.
+XFile makeHouse()
+{
+    Mesh m;
+    m.name = "House";
+    std::uint32_t wall = m.addMaterial(mat(0.75f, 0.70f, 0.58f));
+    std::uint32_t tiles = m.addMaterial(mat(0.50f, 0.16f, 0.10f));
+    std::uint32_t door = m.addMaterial(mat(0.30f, 0.18f, 0.08f));
+    m.addBox({-5, 0, -4}, {5, 5, 4}, wall, 0, "-y+y");
+    m.addPolygon({{-5, 5, -4}, {5, 5, -4}, {0, 8, -4}}, {0, 0, -1}, wall);
+    m.addPolygon({{-5, 5, 4}, {5, 5, 4}, {0, 8, 4}}, {0, 0, 1}, wall);
+    m.addPolygon({{-5, 5, -4}, {0, 8, -4}, {0, 8, 4}, {-5, 5, 4}}, {-1, 1.6f, 0}, tiles);
+    m.addPolygon({{5, 5, -4}, {0, 8, -4}, {0, 8, 4}, {5, 5, 4}}, {1, 1.6f, 0}, tiles);
+    m.addBox({-0.8f, 0, -4.2f}, {0.8f, 2.4f, -4}, door, 0, "+z-y");
+    Frame f;
+    f.name = "HouseFrame";
+    f.transform = translation(0, 0, 0);
+    f.meshes.push_back(m);
+    XFile file;
+    file.frames.push_back(f);
+    return file;
+}
+
+// Shop: 14 x 10 footprint, 5 high, with an awning over the front.
+XFile makeShop()
+{
+    Mesh m;
+    m.name = "Shop";
+    std::uint32_t wall = m.addMaterial(mat(0.45f, 0.55f, 0.65f, "textures/facade.bmp"));
+    std::uint32_t awning = m.addMaterial(mat(0.15f, 0.45f, 0.20f));
+    std::uint32_t roof = m.addMaterial(mat(0.30f, 0.30f, 0.30f));
+    m.addBox({-7, 0, -4}, {7, 5, 5}, wall, 4, "-y+y");
+    m.addPolygon({{-7, 5, -4}, {7, 5, -4}, {7, 5, 5}, {-7, 5, 5}}, {0, 1, 0}, roof);
+    m.addPolygon({{-6, 3.6f, -4}, {6, 3.6f, -4}, {6, 3.0f, -5}, {-6, 3.0f, -5}}, {0, 1, -0.6f}, awning);
+    m.addPolygon({{-6, 3.6f, -4}, {6, 3.6f, -4}, {6, 3.0f, -5}, {-6, 3.0f, -5}}, {0, -1, 0.6f}, awning);
+    XFile file;
+    file.meshes.push_back(m);
+    return file;
+}
+
+// Tree: trunk and crown in their own frames.
+XFile makeTree()
+{
+    Mesh trunk;
+    trunk.name = "Trunk";
+    std::uint32_t bark = trunk.addMaterial(mat(0.35f, 0.22f, 0.10f));
+    trunk.addPrism('y', {0, 0, 0}, 0.4f, 0, 3, 6, bark, bark);
+    Mesh crown;
+    crown.name = "Crown";
+    std::uint32_t leaves = crown.addMaterial(mat(0.12f, 0.42f, 0.12f));
+    crown.addCone({0, 0, 0}, 2.5f, 0, 4, 8, leaves);
+    crown.addCone({0, 0, 0}, 1.8f, 2.5f, 6, 8, leaves);
+    Frame t;
+    t.name = "TrunkFrame";
+    t.meshes.push_back(trunk);
+    Frame c;
+    c.name = "CrownFrame";
+    c.transform = translation(0, 2.5f, 0);
+    c.meshes.push_back(crown);
+    Frame tree;
+    tree.name = "Tree";
+    tree.children = {t, c};
+    XFile file;
+    file.frames.push_back(tree);
+    return file;
+}
+
+// Street lamp, arm over the road along -x; pole, arm and head in nested frames.
+XFile makeLamp()
+{
+    Mesh pole;
+    pole.name = "Pole";
+    std::uint32_t metal = pole.addMaterial(mat(0.20f, 0.22f, 0.24f, "", 30.0f));
+    pole.addPrism('y', {0, 0, 0}, 0.15f, 0, 6, 6, metal, metal);
+    Mesh arm;
+    arm.name = "Arm";
+    std::uint32_t armMetal = arm.addMaterial(mat(0.20f, 0.22f, 0.24f, "", 30.0f));
+    arm.addBox({-2.2f, -0.1f, -0.1f}, {0, 0.1f, 0.1f}, armMetal);
+    Mesh head;
+    head.name = "Head";
+    std::uint32_t light = head.addMaterial(glow(0.95f, 0.90f, 0.65f));
+    head.addBox({-0.4f, -0.25f, -0.25f}, {0.4f, 0, 0.25f}, light);
+    Frame h;
+    h.name = "HeadFrame";
+    h.transform = translation(-2.2f, 0, 0);
+    h.meshes.push_back(head);
+    Frame a;
+    a.name = "ArmFrame";
+    a.transform = translation(0, 6, 0);
+    a.meshes.push_back(arm);
+    a.children.push_back(h);
+    Frame lamp;
+    lamp.name = "Lamp";
+    lamp.meshes.push_back(pole);
+    lamp.children.push_back(a);
+    XFile file;
+    file.frames.push_back(lamp);
+    return file;
+}
+
+// ---- obstacles: drawn footprints equal their collision rectangles ----
+
+// Stack of crates, footprint exactly 10 x 10.
+XFile makeCrates()
+{
+    Mesh m;
+    m.name = "Crates";
+    std::uint32_t wood = m.addMaterial(mat(0.62f, 0.45f, 0.22f, "textures/crate.tga"));
+    m.addBox({-5, 0, -5}, {5, 3, 5}, wood, 3, "-y");
+    m.addBox({-4.5f, 3, -4}, {0.5f, 6, 1}, wood, 3, "-y");
+    m.addBox({1, 3, 0}, {4, 5, 4}, wood, 3, "-y");
+    XFile file;
+    file.meshes.push_back(m);
+    return file;
+}
+
+// Striped road barrier, 12 wide (x) and 1.6 deep (z).
+XFile makeBarrier()
+{
+    Mesh m;
+    m.name = "Barrier";
+    std::uint32_t red = m.addMaterial(mat(0.75f, 0.08f, 0.05f));
+    std::uint32_t white = m.addMaterial(mat(0.80f, 0.80f, 0.80f));
+    m.addBox({-6, 0, -0.8f}, {6, 0.6f, 0.8f}, white, 0, "-y");
+    for (int i = 0; i < 6; ++i) {
+        float x0 = -6 + 2.0f * i;
+        m.addBox({x0, 0.6f, -0.4f}, {x0 + 2, 1.4f, 0.4f}, i % 2 ? white : red, 0, "-y");
+    }
+    XFile file;
+    file.meshes.push_back(m);
+    return file;
+}
+
+// Shipping container, 12 long (z) and 5 wide (x), 5 high; modelled around its centre and
+// lifted onto the ground by its frame.
+XFile makeContainer()
+{
+    Mesh m;
+    m.name = "Container";
+    std::uint32_t steel = m.addMaterial(mat(0.15f, 0.30f, 0.55f, "", 20.0f));
+    std::uint32_t rib = m.addMaterial(mat(0.10f, 0.22f, 0.42f));
+    m.addBox({-2.5f, -2.5f, -6}, {2.5f, 2.5f, 6}, steel, 0, "-y");
+    for (int i = 0; i < 5; ++i) {
+        float z = -4.8f + 2.4f * i;
+        m.addBox({-2.5f, -2.3f, z - 0.2f}, {2.5f, 2.6f, z + 0.2f}, rib, 0, "-y");
+    }
+    Frame f;
+    f.name = "ContainerFrame";
+    f.transform = translation(0, 2.5f, 0);
+    f.meshes.push_back(m);
+    XFile file;
+    file.frames.push_back(f);
+    return file;
+}
+
+// Water tower: tank on four legs, footprint exactly 6 x 6, top at 12.
+XFile makeWaterTower()
+{
+    Mesh legs;
+    legs.name = "Legs";
+    std::uint32_t steel = legs.addMaterial(mat(0.35f, 0.32f, 0.30f));
+    for (float sx : {-1.0f, 1.0f})
+        for (float sz : {-1.0f, 1.0f})
+            legs.addBox({sx > 0 ? 2.4f : -3.0f, 0, sz > 0 ? 2.4f : -3.0f}, {sx > 0 ? 3.0f : -2.4f, 6, sz > 0 ? 3.0f : -2.4f},
+                        steel, 0, "-y+y");
+    Mesh tank;
+    tank.name = "Tank";
+    std::uint32_t paint = tank.addMaterial(mat(0.55f, 0.62f, 0.60f, "", 20.0f));
+    std::uint32_t cap = tank.addMaterial(mat(0.45f, 0.20f, 0.15f));
+    tank.addBox({-3, 0, -3}, {3, 4, 3}, paint);
+    tank.addCone({0, 0, 0}, 3.0f, 4, 6, 8, cap);
+    Frame top;
+    top.name = "TankFrame";
+    top.transform = translation(0, 6, 0);
+    top.meshes.push_back(tank);
+    Frame f;
+    f.name = "WaterTower";
+    f.meshes.push_back(legs);
+    f.children.push_back(top);
+    XFile file;
+    file.frames.push_back(f);
+    return file;
+}
+
+// ---- textures: light detail patterns, tinted by the material colours ----
+
+struct Image {
+    int w = 64, h = 64;
+    std::vector<std::uint8_t> rgb = std::vector<std::uint8_t>(64 * 64 * 3);
+    void set(int x, int y, int r, int g, int b)
+    {
+        std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 3;
+        rgb[i] = static_cast<std::uint8_t>(r);
+        rgb[i + 1] = static_cast<std::uint8_t>(g);
+        rgb[i + 2] = static_cast<std::uint8_t>(b);
+    }
+};
+
+struct Noise {
+    std::uint32_t s;
+    int next(int range)
+    {
+        s = s * 1664525u + 1013904223u;
+        return static_cast<int>((s >> 16) % static_cast<std::uint32_t>(range));
+    }
+};
+
+Image asphaltImage()
+{
+    Image im;
+    Noise n{7};
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            int g = 200 + n.next(40);
+            int r = g, gg = g, b = g;
+            if (x >= 2 && x <= 3) r = gg = b = 255;                    // edge lines
+            if (x >= 60 && x <= 61) r = gg = b = 255;
+            if (x >= 31 && x <= 32 && (y / 8) % 2 == 0) { r = 255; gg = 230; b = 90; }  // dashed centre
+            im.set(x, y, r, gg, b);
+        }
+    return im;
+}
+
+Image facadeImage()
+{
+    Image im;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            bool window = (x % 16) >= 3 && (x % 16) <= 12 && (y % 16) >= 4 && (y % 16) <= 12;
+            if (window)
+                im.set(x, y, 90, 120, 160);
+            else
+                im.set(x, y, 235, 230, 220);
+        }
+    return im;
+}
+
+Image grassImage()
+{
+    Image im;
+    Noise n{11};
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            int v = 170 + n.next(85);
+            im.set(x, y, v - 20, v, v - 30);
+        }
+    return im;
+}
+
+Image crateImage()
+{
+    Image im;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            bool frame = x < 5 || x > 58 || y < 5 || y > 58 || std::abs(x - y) < 4;
+            bool seam = (y % 11) == 0;
+            int v = frame ? 150 : (seam ? 190 : 240);
+            im.set(x, y, v, v - 15, v - 40);
+        }
+    return im;
+}
+
+void putLE(std::vector<std::uint8_t>& o, std::uint32_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i) o.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+std::vector<std::uint8_t> bmp(const Image& im)
+{
+    // 24-bit, bottom-up rows, each a multiple of 4 bytes (64 * 3 already is).
+    std::uint32_t dataSize = static_cast<std::uint32_t>(im.w * im.h * 3);
+    std::vector<std::uint8_t> o{'B', 'M'};
+    putLE(o, 54 + dataSize, 4);
+    putLE(o, 0, 4);
+    putLE(o, 54, 4);
+    putLE(o, 40, 4);
+    putLE(o, static_cast<std::uint32_t>(im.w), 4);
+    putLE(o, static_cast<std::uint32_t>(im.h), 4);
+    putLE(o, 1, 2);
+    putLE(o, 24, 2);
+    putLE(o, 0, 4);
+    putLE(o, dataSize, 4);
+    putLE(o, 2835, 4);
+    putLE(o, 2835, 4);
+    putLE(o, 0, 4);
+    putLE(o, 0, 4);
+    for (int y = im.h - 1; y >= 0; --y)
+        for (int x = 0; x < im.w; ++x) {
+            std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(im.w) + static_cast<std::size_t>(x)) * 3;
+            o.insert(o.end(), {im.rgb[i + 2], im.rgb[i + 1], im.rgb[i]});
+        }
+    return o;
+}
+
+std::vector<std::uint8_t> tga(const Image& im)
+{
+    // Uncompressed true colour, rows stored top-down (descriptor bit 5).
+    std::vector<std::uint8_t> o{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    putLE(o, static_cast<std::uint32_t>(im.w), 2);
+    putLE(o, static_cast<std::uint32_t>(im.h), 2);
+    o.push_back(24);
+    o.push_back(0x20);
+    for (std::size_t i = 0; i < im.rgb.size(); i += 3) o.insert(o.end(), {im.rgb[i + 2], im.rgb[i + 1], im.rgb[i]});
+    return o;
+}
+
+std::vector<std::uint8_t> ppm(const Image& im)
+{
+    std::string head = "P6\n" + std::to_string(im.w) + " " + std::to_string(im.h) + "\n255\n";
+    std::vector<std::uint8_t> o(head.begin(), head.end());
+    o.insert(o.end(), im.rgb.begin(), im.rgb.end());
+    return o;
+}
+
+// ---- the city ----
+
+struct Prototype {
+    int number;
+    std::string file;
+    float radius, boxLength, boxWidth;
+};
+
+struct Placement {
+    int prototype;
+    float x, y, z, heading;
+};
+
+enum : int {
+    P_GROUND = 1, P_CROSSING, P_ROAD, P_TOWER, P_OFFICE, P_HOUSE, P_SHOP, P_TREE, P_LAMP,
+    P_CRATES, P_BARRIER, P_CONTAINER, P_WATERTOWER
+};
+
+// The circle test uses an octagonal distance estimate that can read about 8 % long, so an
+// obstacle's radius is its half diagonal with room to spare: a contact is never missed.
+float obstacleRadius(float length, float width)
+{
+    return std::ceil(std::sqrt(length * length + width * width) * 0.5f * 1.15f + 1.0f);
+}
+
+std::vector<Placement> cityPlacements()
+{
+    std::vector<Placement> p;
+    p.push_back({P_GROUND, 0, 0, 0, 0});
+    for (int i = -2; i <= 2; ++i)
+        for (int j = -2; j <= 2; ++j) p.push_back({P_CROSSING, 40.0f * i, 0, 40.0f * j, 0});
+    for (int i = -2; i <= 2; ++i)
+        for (int j = -2; j <= 1; ++j) p.push_back({P_ROAD, 40.0f * i, 0, 40.0f * j + 20, 0});
+    for (int j = -2; j <= 2; ++j)
+        for (int i = -2; i <= 1; ++i) p.push_back({P_ROAD, 40.0f * i + 20, 0, 40.0f * j, HALF_PI});
+    // One building per block; low ones around the start so the fixed views see over them.
+    for (int i = -2; i <= 1; ++i)
+        for (int j = -2; j <= 1; ++j) {
+            float cx = 40.0f * i + 20, cz = 40.0f * j + 20;
+            bool inner = (i == -1 || i == 0) && (j == -1 || j == 0);
+            int kind;
+            float heading = 0;
+            if (inner) {
+                const int near[4] = {P_HOUSE, P_SHOP, P_OFFICE, P_SHOP};
+                kind = near[(i + 1) * 2 + (j + 1)];
+                heading = (i + j) % 2 ? HALF_PI : 0.0f;
+            } else {
+                kind = ((i + j) & 1) ? P_TOWER : P_OFFICE;
+            }
+            p.push_back({kind, cx, 0, cz, heading});
+        }
+    // Lamps along the start street, arms over the road.
+    for (int k = 0; k < 8; ++k) {
+        float z = -70.0f + 20.0f * k;
+        bool east = k % 2 == 0;
+        p.push_back({P_LAMP, east ? 7.5f : -7.5f, 0, z, east ? 0.0f : 3.1415927f});
+    }
+    // Trees around the blocks, until the obstacle slots.
+    const float treeSpots[][2] = {{9, 33}, {31, 9}, {-9, 33}, {-31, 9}, {-9, -31}, {-31, -9}, {48, 48}};
+    for (const auto& t : treeSpots) p.push_back({P_TREE, t[0], 0, t[1], 0});
+    if (p.size() != 97) {
+        std::fprintf(stderr, "citygen: the obstacles must be instances 97 to 101, got %zu before them\n", p.size());
+        std::exit(1);
+    }
+    // Obstacles within a short drive of the start at (0, 2, 2).
+    p.push_back({P_BARRIER, 0, 0, 28, 0.2f});         // 97: behind the car, across the street
+    p.push_back({P_CONTAINER, -22, 0, 0, HALF_PI});   // 98: on the cross street to the left
+    p.push_back({P_CRATES, 0, 0, -18, 0});            // 99: 20 ahead of the car
+    p.push_back({P_TREE, 9, 0, 9, 0});                // 100: not tested by collisions
+    p.push_back({P_WATERTOWER, 22, 0, -1, 0.7853982f});  // 101: on the cross street to the right
+    // A ring of trees beyond the outer streets.
+    for (int k = 0; k < 16; ++k) {
+        double a = (k + 0.5) * 2.0 * 3.14159265358979 / 16;
+        p.push_back({P_TREE, static_cast<float>(std::round(100 * std::cos(a))), 0,
+                     static_cast<float>(std::round(100 * std::sin(a))), 0});
+    }
+    return p;
+}
+
+bool writeFile(const std::filesystem::path& path, const std::string& text)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+bool writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+std::string fmt(float v)
+{
+    char b[32];
+    std::snprintf(b, sizeof b, "%.8g", static_cast<double>(v));
+    return b;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: citygen OUTPUT_DIR\n");
+        return 2;
+    }
+    const std::filesystem::path out = argv[1];
+    bool ok = true;
+    auto text = [&](const std::string& name, const XFile& f) {
+        ok = writeFile(out / name, writeText(f)) && ok;
+    };
+    auto binary = [&](const std::string& name, const XFile& f) {
+        ok = writeFile(out / name, writeBinary(f)) && ok;
+    };
+
+    text("objets/cars/mycar2.x", makeCar());
+    text("objets/skybox/skybox2.x", makeSkyBox());
+
+    struct Entry {
+        int number;
+        std::string file;
+        bool binaryFile;
+        XFile (*make)();
+        float radius, length, width;
+    };
+    const std::vector<Entry> entries = {
+        {P_GROUND, "objets/city/ground.x", false, makeGround, 170, 240, 240},
+        {P_CROSSING, "objets/city/crossing.x", true, makeCrossing, 10, 13.8f, 13.8f},
+        {P_ROAD, "objets/city/road.x", false, makeRoad, 17, 28, 13.2f},
+        {P_TOWER, "objets/city/tower.x", false, makeTower, 12, 16, 16},
+        {P_OFFICE, "objets/city/office.x", true, makeOffice, 17, 22.6f, 22.6f},
+        {P_HOUSE, "objets/city/house.x", true, makeHouse, 7, 8.2f, 10},
+        {P_SHOP, "objets/city/shop.x", false, makeShop, 10, 10, 14},
+        {P_TREE, "objets/city/tree.x", true, makeTree, 3, 5, 5},
+        {P_LAMP, "objets/city/lamp.x", false, makeLamp, 3, 0.5f, 3},
+        {P_CRATES, "objets/city/crates.x", false, makeCrates, obstacleRadius(10, 10), 10, 10},
+        {P_BARRIER, "objets/city/barrier.x", true, makeBarrier, obstacleRadius(1.6f, 12), 1.6f, 12},
+        {P_CONTAINER, "objets/city/container.x", true, makeContainer, obstacleRadius(12, 5), 12, 5},
+        {P_WATERTOWER, "objets/city/watertower.x", false, makeWaterTower, obstacleRadius(6, 6), 6, 6},
+    };
+    std::string ldo = std::to_string(entries.size()) + "\n";
+    for (const Entry& e : entries) {
+        XFile f = e.make();
+        if (e.binaryFile)
+            binary(e.file, f);
+        else
+            text(e.file, f);
+        ldo += std::to_string(e.number) + "," + e.file + "," + fmt(e.radius) + "," + fmt(e.length) + "," +
+               fmt(e.width) + ",\n";
+    }
+    ok = writeFile(out / "maps/city.ldo", ldo) && ok;
+
+    const std::vector<Placement> placements = cityPlacements();
+    std::string map = std::to_string(placements.size()) + "\n";
+    for (const Placement& p : placements)
+        map += std::to_string(p.prototype) + "," + fmt(p.x) + "," + fmt(p.y) + "," + fmt(p.z) + "," + fmt(p.heading) + ",\n";
+    ok = writeFile(out / "maps/city.map", map) && ok;
+
+    ok = writeFile(out / "textures/asphalt.tga", tga(asphaltImage())) && ok;
+    ok = writeFile(out / "textures/facade.bmp", bmp(facadeImage())) && ok;
+    ok = writeFile(out / "textures/grass.ppm", ppm(grassImage())) && ok;
+    ok = writeFile(out / "textures/crate.tga", tga(crateImage())) && ok;
+
+    if (!ok) {
+        std::fprintf(stderr, "citygen: could not write all files under %s\n", out.string().c_str());
+        return 1;
+    }
+    std::printf("citygen: %zu prototypes, %zu placements written to %s\n", entries.size(), placements.size(),
+                out.string().c_str());
+    return 0;
+}

@@ -1,0 +1,390 @@
+#include "tools/citygen/xfile_writer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace citygen {
+
+Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3 operator*(Vec3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
+Vec3 cross(Vec3 a, Vec3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+float dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec3 normalized(Vec3 a)
+{
+    float l = std::sqrt(dot(a, a));
+    return l > 0 ? a * (1.0f / l) : a;
+}
+
+std::uint32_t Mesh::addMaterial(const Material& m)
+{
+    materials.push_back(m);
+    return static_cast<std::uint32_t>(materials.size() - 1);
+}
+
+void Mesh::addPolygon(std::vector<Vec3> c, Vec3 outward, std::uint32_t material, float uvTile)
+{
+    // The device culls counter-clockwise triangles, so the front side is the one from which
+    // the corners run clockwise: with our left-handed axes that is where cross(b-a, c-a) points.
+    Vec3 n = normalized(cross(c[1] - c[0], c[2] - c[0])) + Vec3{0, 0, 0};  // + 0: no negative zeros
+    if (dot(n, outward) < 0) {
+        std::vector<Vec3> r(c.rbegin(), c.rend());
+        c = r;
+        n = n * -1.0f;
+    }
+    std::vector<std::uint32_t> face;
+    Vec3 uAxis = normalized(c[1] - c[0]);
+    Vec3 vAxis = normalized(cross(n, uAxis));
+    for (const Vec3& p : c) {
+        face.push_back(static_cast<std::uint32_t>(positions.size()));
+        positions.push_back(p);
+        if (uvTile > 0) {
+            Vec3 d = p - c[0];
+            uvs.push_back({dot(d, uAxis) / uvTile, dot(d, vAxis) / uvTile});
+        } else {
+            uvs.push_back({0, 0});
+        }
+    }
+    if (uvTile > 0) hasUv = true;
+    faces.push_back(face);
+    normals.push_back(n);
+    faceMaterial.push_back(material);
+}
+
+void Mesh::addBox(Vec3 lo, Vec3 hi, std::uint32_t material, float uvTile, const std::string& skip)
+{
+    auto want = [&](const char* f) { return skip.find(f) == std::string::npos; };
+    Vec3 p000{lo.x, lo.y, lo.z}, p100{hi.x, lo.y, lo.z}, p010{lo.x, hi.y, lo.z}, p110{hi.x, hi.y, lo.z};
+    Vec3 p001{lo.x, lo.y, hi.z}, p101{hi.x, lo.y, hi.z}, p011{lo.x, hi.y, hi.z}, p111{hi.x, hi.y, hi.z};
+    if (want("+y")) addPolygon({p010, p110, p111, p011}, {0, 1, 0}, material, uvTile);
+    if (want("-y")) addPolygon({p000, p100, p101, p001}, {0, -1, 0}, material, uvTile);
+    // Side faces start at a bottom corner so the texture's v runs upwards.
+    if (want("-z")) addPolygon({p000, p100, p110, p010}, {0, 0, -1}, material, uvTile);
+    if (want("+z")) addPolygon({p101, p001, p011, p111}, {0, 0, 1}, material, uvTile);
+    if (want("-x")) addPolygon({p001, p000, p010, p011}, {-1, 0, 0}, material, uvTile);
+    if (want("+x")) addPolygon({p100, p101, p111, p110}, {1, 0, 0}, material, uvTile);
+}
+
+void Mesh::addPrism(char axis, Vec3 centre, float radius, float a, float b, int sides, std::uint32_t sideMaterial,
+                    std::uint32_t capMaterial)
+{
+    auto point = [&](int i, float along) {
+        double t = 2.0 * 3.14159265358979 * i / sides;
+        float u = static_cast<float>(std::cos(t)) * radius, v = static_cast<float>(std::sin(t)) * radius;
+        if (axis == 'x') return Vec3{along, centre.y + u, centre.z + v};
+        return Vec3{centre.x + u, along, centre.z + v};
+    };
+    Vec3 dir = axis == 'x' ? Vec3{1, 0, 0} : Vec3{0, 1, 0};
+    std::vector<Vec3> capA, capB;
+    for (int i = 0; i < sides; ++i) {
+        Vec3 p0 = point(i, a), p1 = point(i + 1, a), q0 = point(i, b), q1 = point(i + 1, b);
+        Vec3 mid = (p0 + p1) * 0.5f;
+        Vec3 out = axis == 'x' ? Vec3{0, mid.y - centre.y, mid.z - centre.z} : Vec3{mid.x - centre.x, 0, mid.z - centre.z};
+        addPolygon({p0, p1, q1, q0}, out, sideMaterial);
+        capA.push_back(p0);
+        capB.push_back(q0);
+    }
+    addPolygon(capA, dir * (a < b ? -1.0f : 1.0f), capMaterial);
+    addPolygon(capB, dir * (a < b ? 1.0f : -1.0f), capMaterial);
+}
+
+void Mesh::addCone(Vec3 centre, float radius, float baseY, float apexY, int sides, std::uint32_t material)
+{
+    Vec3 apex{centre.x, apexY, centre.z};
+    std::vector<Vec3> base;
+    for (int i = 0; i < sides; ++i) {
+        double t0 = 2.0 * 3.14159265358979 * i / sides, t1 = 2.0 * 3.14159265358979 * (i + 1) / sides;
+        Vec3 p0{centre.x + radius * static_cast<float>(std::cos(t0)), baseY, centre.z + radius * static_cast<float>(std::sin(t0))};
+        Vec3 p1{centre.x + radius * static_cast<float>(std::cos(t1)), baseY, centre.z + radius * static_cast<float>(std::sin(t1))};
+        Vec3 mid = (p0 + p1) * 0.5f;
+        addPolygon({p0, p1, apex}, Vec3{mid.x - centre.x, radius * 0.5f, mid.z - centre.z}, material);
+        base.push_back(p0);
+    }
+    addPolygon(base, {0, -1, 0}, material);
+}
+
+std::size_t Mesh::triangleCount() const
+{
+    std::size_t n = 0;
+    for (const auto& f : faces) n += f.size() - 2;
+    return n;
+}
+
+std::array<float, 16> translation(float x, float y, float z)
+{
+    return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
+}
+
+std::array<float, 16> rotationY(float angle)
+{
+    float c = std::cos(angle), s = std::sin(angle);
+    return {c, 0, -s, 0, 0, 1, 0, 0, s, 0, c, 0, 0, 0, 0, 1};
+}
+
+std::array<float, 16> multiply(const std::array<float, 16>& a, const std::array<float, 16>& b)
+{
+    std::array<float, 16> r{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            float s = 0;
+            for (int k = 0; k < 4; ++k) s += a[i * 4 + k] * b[k * 4 + j];
+            r[i * 4 + j] = s;
+        }
+    return r;
+}
+
+// ---- text encoding ----
+
+namespace {
+
+struct TextOut {
+    std::string s;
+    int depth = 0;
+    void line(const std::string& t) { s += std::string(static_cast<std::size_t>(depth) * 2, ' ') + t + "\n"; }
+};
+
+std::string num(float v)
+{
+    char b[32];
+    std::snprintf(b, sizeof b, "%.6f", static_cast<double>(v));
+    return b;
+}
+
+void textMesh(TextOut& o, const Mesh& m)
+{
+    o.line("Mesh " + m.name + " {");
+    ++o.depth;
+    o.line(std::to_string(m.positions.size()) + ";");
+    for (std::size_t i = 0; i < m.positions.size(); ++i) {
+        const Vec3& p = m.positions[i];
+        o.line(num(p.x) + ";" + num(p.y) + ";" + num(p.z) + ";" + (i + 1 < m.positions.size() ? "," : ";"));
+    }
+    auto faceList = [&](const std::vector<std::vector<std::uint32_t>>& faces) {
+        o.line(std::to_string(faces.size()) + ";");
+        for (std::size_t i = 0; i < faces.size(); ++i) {
+            std::string t = std::to_string(faces[i].size()) + ";";
+            for (std::size_t k = 0; k < faces[i].size(); ++k)
+                t += std::to_string(faces[i][k]) + (k + 1 < faces[i].size() ? "," : ";");
+            o.line(t + (i + 1 < faces.size() ? "," : ";"));
+        }
+    };
+    faceList(m.faces);
+
+    o.line("MeshNormals {");
+    ++o.depth;
+    o.line(std::to_string(m.normals.size()) + ";");
+    for (std::size_t i = 0; i < m.normals.size(); ++i) {
+        const Vec3& n = m.normals[i];
+        o.line(num(n.x) + ";" + num(n.y) + ";" + num(n.z) + ";" + (i + 1 < m.normals.size() ? "," : ";"));
+    }
+    std::vector<std::vector<std::uint32_t>> faceNormals;
+    for (std::size_t i = 0; i < m.faces.size(); ++i)
+        faceNormals.emplace_back(m.faces[i].size(), static_cast<std::uint32_t>(i));
+    faceList(faceNormals);
+    --o.depth;
+    o.line("}");
+
+    if (m.hasUv) {
+        o.line("MeshTextureCoords {");
+        ++o.depth;
+        o.line(std::to_string(m.uvs.size()) + ";");
+        for (std::size_t i = 0; i < m.uvs.size(); ++i)
+            o.line(num(m.uvs[i][0]) + ";" + num(m.uvs[i][1]) + ";" + (i + 1 < m.uvs.size() ? "," : ";"));
+        --o.depth;
+        o.line("}");
+    }
+
+    o.line("MeshMaterialList {");
+    ++o.depth;
+    o.line(std::to_string(m.materials.size()) + ";");
+    o.line(std::to_string(m.faceMaterial.size()) + ";");
+    std::string idx;
+    for (std::size_t i = 0; i < m.faceMaterial.size(); ++i)
+        idx += std::to_string(m.faceMaterial[i]) + (i + 1 < m.faceMaterial.size() ? "," : ";");
+    o.line(idx);
+    for (const Material& mat : m.materials) {
+        o.line("Material {");
+        ++o.depth;
+        o.line(num(mat.diffuse[0]) + ";" + num(mat.diffuse[1]) + ";" + num(mat.diffuse[2]) + ";" + num(mat.diffuse[3]) + ";;");
+        o.line(num(mat.power) + ";");
+        o.line(num(mat.specular[0]) + ";" + num(mat.specular[1]) + ";" + num(mat.specular[2]) + ";;");
+        o.line(num(mat.emissive[0]) + ";" + num(mat.emissive[1]) + ";" + num(mat.emissive[2]) + ";;");
+        if (!mat.texture.empty()) o.line("TextureFilename { \"" + mat.texture + "\"; }");
+        --o.depth;
+        o.line("}");
+    }
+    --o.depth;
+    o.line("}");
+    --o.depth;
+    o.line("}");
+}
+
+void textFrame(TextOut& o, const Frame& f)
+{
+    o.line("Frame " + f.name + " {");
+    ++o.depth;
+    if (f.transform) {
+        o.line("FrameTransformMatrix {");
+        ++o.depth;
+        std::string t;
+        for (int i = 0; i < 16; ++i) t += num((*f.transform)[static_cast<std::size_t>(i)]) + (i < 15 ? "," : ";;");
+        o.line(t);
+        --o.depth;
+        o.line("}");
+    }
+    for (const Mesh& m : f.meshes) textMesh(o, m);
+    for (const Frame& c : f.children) textFrame(o, c);
+    --o.depth;
+    o.line("}");
+}
+
+// ---- binary encoding: 16-bit token codes followed by their payload, little-endian ----
+
+enum : std::uint16_t {
+    TOKEN_NAME = 1,
+    TOKEN_INTEGER_LIST = 6,
+    TOKEN_FLOAT_LIST = 7,
+    TOKEN_OBRACE = 10,
+    TOKEN_CBRACE = 11,
+};
+
+struct BinOut {
+    std::vector<std::uint8_t> b;
+    void u16(std::uint16_t v)
+    {
+        b.push_back(static_cast<std::uint8_t>(v));
+        b.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+    void u32(std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    void f32(float v)
+    {
+        std::uint32_t u;
+        std::memcpy(&u, &v, 4);
+        u32(u);
+    }
+    void name(const std::string& n)
+    {
+        u16(TOKEN_NAME);
+        u32(static_cast<std::uint32_t>(n.size()));
+        b.insert(b.end(), n.begin(), n.end());
+    }
+    void open(const std::string& templ, const std::string& objectName)
+    {
+        name(templ);
+        if (!objectName.empty()) name(objectName);
+        u16(TOKEN_OBRACE);
+    }
+    void close() { u16(TOKEN_CBRACE); }
+    void ints(const std::vector<std::uint32_t>& v)
+    {
+        u16(TOKEN_INTEGER_LIST);
+        u32(static_cast<std::uint32_t>(v.size()));
+        for (std::uint32_t x : v) u32(x);
+    }
+    void floats(const std::vector<float>& v)
+    {
+        u16(TOKEN_FLOAT_LIST);
+        u32(static_cast<std::uint32_t>(v.size()));
+        for (float x : v) f32(x);
+    }
+};
+
+std::vector<std::uint32_t> faceWords(const std::vector<std::vector<std::uint32_t>>& faces)
+{
+    std::vector<std::uint32_t> w{static_cast<std::uint32_t>(faces.size())};
+    for (const auto& f : faces) {
+        w.push_back(static_cast<std::uint32_t>(f.size()));
+        w.insert(w.end(), f.begin(), f.end());
+    }
+    return w;
+}
+
+void binMesh(BinOut& o, const Mesh& m)
+{
+    o.open("Mesh", m.name);
+    o.ints({static_cast<std::uint32_t>(m.positions.size())});
+    std::vector<float> p;
+    for (const Vec3& v : m.positions) p.insert(p.end(), {v.x, v.y, v.z});
+    o.floats(p);
+    o.ints(faceWords(m.faces));
+
+    o.open("MeshNormals", "");
+    o.ints({static_cast<std::uint32_t>(m.normals.size())});
+    std::vector<float> n;
+    for (const Vec3& v : m.normals) n.insert(n.end(), {v.x, v.y, v.z});
+    o.floats(n);
+    std::vector<std::vector<std::uint32_t>> faceNormals;
+    for (std::size_t i = 0; i < m.faces.size(); ++i)
+        faceNormals.emplace_back(m.faces[i].size(), static_cast<std::uint32_t>(i));
+    o.ints(faceWords(faceNormals));
+    o.close();
+
+    if (m.hasUv) {
+        o.open("MeshTextureCoords", "");
+        o.ints({static_cast<std::uint32_t>(m.uvs.size())});
+        std::vector<float> t;
+        for (const auto& uv : m.uvs) t.insert(t.end(), {uv[0], uv[1]});
+        o.floats(t);
+        o.close();
+    }
+
+    o.open("MeshMaterialList", "");
+    std::vector<std::uint32_t> w{static_cast<std::uint32_t>(m.materials.size()),
+                                 static_cast<std::uint32_t>(m.faceMaterial.size())};
+    w.insert(w.end(), m.faceMaterial.begin(), m.faceMaterial.end());
+    o.ints(w);
+    for (const Material& mat : m.materials) {
+        if (!mat.texture.empty()) {
+            // Texture names need string tokens; the generator keeps textured meshes in text files.
+            std::fprintf(stderr, "citygen: textured material in binary mesh %s\n", m.name.c_str());
+            std::exit(1);
+        }
+        o.open("Material", "");
+        o.floats({mat.diffuse[0], mat.diffuse[1], mat.diffuse[2], mat.diffuse[3], mat.power, mat.specular[0],
+                  mat.specular[1], mat.specular[2], mat.emissive[0], mat.emissive[1], mat.emissive[2]});
+        o.close();
+    }
+    o.close();
+    o.close();
+}
+
+void binFrame(BinOut& o, const Frame& f)
+{
+    o.open("Frame", f.name);
+    if (f.transform) {
+        o.open("FrameTransformMatrix", "");
+        o.floats(std::vector<float>(f.transform->begin(), f.transform->end()));
+        o.close();
+    }
+    for (const Mesh& m : f.meshes) binMesh(o, m);
+    for (const Frame& c : f.children) binFrame(o, c);
+    o.close();
+}
+
+}  // namespace
+
+std::string writeText(const XFile& file)
+{
+    TextOut o;
+    o.s = "xof 0303txt 0032\n\n";
+    for (const Frame& f : file.frames) textFrame(o, f);
+    for (const Mesh& m : file.meshes) textMesh(o, m);
+    return o.s;
+}
+
+std::vector<std::uint8_t> writeBinary(const XFile& file)
+{
+    BinOut o;
+    const char header[] = "xof 0303bin 0032";
+    o.b.assign(header, header + 16);
+    for (const Frame& f : file.frames) binFrame(o, f);
+    for (const Mesh& m : file.meshes) binMesh(o, m);
+    return o.b;
+}
+
+}  // namespace citygen
