@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -653,9 +654,9 @@ std::string fmt(float v)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: citygen OUTPUT_DIR\n");
-        return 2;
+    if (argc != 2 || argv[1][0] == '-') {
+        std::fprintf(stderr, "usage: citygen OUTPUT_DIR   (writes the bundled city, e.g. citygen assets)\n");
+        return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
     }
     const std::filesystem::path out = argv[1];
     bool ok = true;
