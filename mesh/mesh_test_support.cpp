@@ -1,7 +1,7 @@
 #include "mesh/mesh_test_support.h"
 
 #include "math/d3dx_math.h"
-#include "mesh/x_binary_encoder.h"
+#include "platform/xfile/xfile_writer.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/xfile/xfile_mszip.h"
 
@@ -78,9 +78,8 @@ std::string writeX(std::string_view text, Encoding encoding)
     static std::atomic<int> counter{0};
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     if (encoding == Encoding::binary || encoding == Encoding::compressedBinary) {
-        std::string error;
-        bytes = encodeXBinary(text, BinaryEncoding{}, error);
-        EXPECT_FALSE(bytes.empty()) << error;
+        bytes = xfile::textToBinary(text);
+        EXPECT_FALSE(bytes.empty());
     }
     if (encoding == Encoding::compressedText || encoding == Encoding::compressedBinary) {
         bytes = xfile::deflateMszip(bytes, 64);  // small blocks, so several of them are read

@@ -9,7 +9,7 @@
 // as a multiple of (final mesh buffers + file size).
 #include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
-#include "mesh/x_binary_encoder.h"
+#include "platform/xfile/xfile_writer.h"
 #include "mesh/x_templates.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/xfile/dxfile.h"
@@ -80,10 +80,9 @@ struct Files {
         s += "}\nMeshMaterialList { 1; 1; 0; Material { 0.8;0.8;0.8;1.0;; 4.0; 0.1;0.1;0.1;; 0.0;0.0;0.0;; } }\n}\n";
         write(text, s.data(), s.size());
         textSize = s.size();
-        std::string error;
-        const auto bin = mesh::encodeXBinary(s, mesh::BinaryEncoding{}, error);
+        const auto bin = xfile::textToBinary(s);
         if (bin.empty()) {
-            std::fprintf(stderr, "mesh_bench: cannot encode the binary twin: %s\n", error.c_str());
+            std::fprintf(stderr, "mesh_bench: cannot encode the binary twin\n");
             std::exit(1);
         }
         write(binary, bin.data(), bin.size());

@@ -2,7 +2,7 @@
 // standard templates) is encoded in the binary X form ("xof 0302bin 0064"); the others are
 // embedded as the text they are.
 //   embed_templates OUT.cpp STANDARD.x SKINNING.x VERTEX_DATA.x
-#include "mesh/x_binary_encoder.h"
+#include "platform/xfile/xfile_writer.h"
 
 #include <cstdio>
 #include <fstream>
@@ -47,10 +47,12 @@ int main(int argc, char** argv)
             return 1;
         }
         if (i == 2) {
-            std::string error;
-            auto binary = mesh::encodeXBinary(text, mesh::BinaryEncoding{"0302", true}, error);
+            // The standard block goes in as the original format version with 64-bit floats.
+            if (text.rfind("xof 0303txt 0032", 0) == 0)
+                text.replace(0, 16, "xof 0302txt 0064");
+            auto binary = xfile::textToBinary(text, true);
             if (binary.empty()) {
-                std::fprintf(stderr, "embed_templates: %s: %s\n", argv[i], error.c_str());
+                std::fprintf(stderr, "embed_templates: %s: cannot be encoded\n", argv[i]);
                 return 1;
             }
             blocks.push_back(std::move(binary));

@@ -1,5 +1,7 @@
 #include "tools/citygen/xfile_writer.h"
 
+#include "platform/xfile/xfile_writer.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -240,132 +242,6 @@ void textFrame(TextOut& o, const Frame& f)
     o.line("}");
 }
 
-// ---- binary encoding: 16-bit token codes followed by their payload, little-endian ----
-
-enum : std::uint16_t {
-    TOKEN_NAME = 1,
-    TOKEN_INTEGER_LIST = 6,
-    TOKEN_FLOAT_LIST = 7,
-    TOKEN_OBRACE = 10,
-    TOKEN_CBRACE = 11,
-};
-
-struct BinOut {
-    std::vector<std::uint8_t> b;
-    void u16(std::uint16_t v)
-    {
-        b.push_back(static_cast<std::uint8_t>(v));
-        b.push_back(static_cast<std::uint8_t>(v >> 8));
-    }
-    void u32(std::uint32_t v)
-    {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    }
-    void f32(float v)
-    {
-        std::uint32_t u;
-        std::memcpy(&u, &v, 4);
-        u32(u);
-    }
-    void name(const std::string& n)
-    {
-        u16(TOKEN_NAME);
-        u32(static_cast<std::uint32_t>(n.size()));
-        b.insert(b.end(), n.begin(), n.end());
-    }
-    void open(const std::string& templ, const std::string& objectName)
-    {
-        name(templ);
-        if (!objectName.empty()) name(objectName);
-        u16(TOKEN_OBRACE);
-    }
-    void close() { u16(TOKEN_CBRACE); }
-    void ints(const std::vector<std::uint32_t>& v)
-    {
-        u16(TOKEN_INTEGER_LIST);
-        u32(static_cast<std::uint32_t>(v.size()));
-        for (std::uint32_t x : v) u32(x);
-    }
-    void floats(const std::vector<float>& v)
-    {
-        u16(TOKEN_FLOAT_LIST);
-        u32(static_cast<std::uint32_t>(v.size()));
-        for (float x : v) f32(x);
-    }
-};
-
-std::vector<std::uint32_t> faceWords(const std::vector<std::vector<std::uint32_t>>& faces)
-{
-    std::vector<std::uint32_t> w{static_cast<std::uint32_t>(faces.size())};
-    for (const auto& f : faces) {
-        w.push_back(static_cast<std::uint32_t>(f.size()));
-        w.insert(w.end(), f.begin(), f.end());
-    }
-    return w;
-}
-
-void binMesh(BinOut& o, const Mesh& m)
-{
-    o.open("Mesh", m.name);
-    o.ints({static_cast<std::uint32_t>(m.positions.size())});
-    std::vector<float> p;
-    for (const Vec3& v : m.positions) p.insert(p.end(), {v.x, v.y, v.z});
-    o.floats(p);
-    o.ints(faceWords(m.faces));
-
-    o.open("MeshNormals", "");
-    o.ints({static_cast<std::uint32_t>(m.normals.size())});
-    std::vector<float> n;
-    for (const Vec3& v : m.normals) n.insert(n.end(), {v.x, v.y, v.z});
-    o.floats(n);
-    std::vector<std::vector<std::uint32_t>> faceNormals;
-    for (std::size_t i = 0; i < m.faces.size(); ++i)
-        faceNormals.emplace_back(m.faces[i].size(), static_cast<std::uint32_t>(i));
-    o.ints(faceWords(faceNormals));
-    o.close();
-
-    if (m.hasUv) {
-        o.open("MeshTextureCoords", "");
-        o.ints({static_cast<std::uint32_t>(m.uvs.size())});
-        std::vector<float> t;
-        for (const auto& uv : m.uvs) t.insert(t.end(), {uv[0], uv[1]});
-        o.floats(t);
-        o.close();
-    }
-
-    o.open("MeshMaterialList", "");
-    std::vector<std::uint32_t> w{static_cast<std::uint32_t>(m.materials.size()),
-                                 static_cast<std::uint32_t>(m.faceMaterial.size())};
-    w.insert(w.end(), m.faceMaterial.begin(), m.faceMaterial.end());
-    o.ints(w);
-    for (const Material& mat : m.materials) {
-        if (!mat.texture.empty()) {
-            // Texture names need string tokens; the generator keeps textured meshes in text files.
-            std::fprintf(stderr, "citygen: textured material in binary mesh %s\n", m.name.c_str());
-            std::exit(1);
-        }
-        o.open("Material", "");
-        o.floats({mat.diffuse[0], mat.diffuse[1], mat.diffuse[2], mat.diffuse[3], mat.power, mat.specular[0],
-                  mat.specular[1], mat.specular[2], mat.emissive[0], mat.emissive[1], mat.emissive[2]});
-        o.close();
-    }
-    o.close();
-    o.close();
-}
-
-void binFrame(BinOut& o, const Frame& f)
-{
-    o.open("Frame", f.name);
-    if (f.transform) {
-        o.open("FrameTransformMatrix", "");
-        o.floats(std::vector<float>(f.transform->begin(), f.transform->end()));
-        o.close();
-    }
-    for (const Mesh& m : f.meshes) binMesh(o, m);
-    for (const Frame& c : f.children) binFrame(o, c);
-    o.close();
-}
-
 }  // namespace
 
 std::string writeText(const XFile& file)
@@ -379,12 +255,8 @@ std::string writeText(const XFile& file)
 
 std::vector<std::uint8_t> writeBinary(const XFile& file)
 {
-    BinOut o;
-    const char header[] = "xof 0303bin 0032";
-    o.b.assign(header, header + 16);
-    for (const Frame& f : file.frames) binFrame(o, f);
-    for (const Mesh& m : file.meshes) binMesh(o, m);
-    return o.b;
+    // The same objects as the text form, in the binary token stream.
+    return xfile::textToBinary(writeText(file));
 }
 
 }  // namespace citygen
