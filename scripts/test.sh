@@ -11,8 +11,7 @@ fuzz_seconds="${CITYDRIVE_FUZZ_SECONDS:-20}"
 
 echo "== fuzzers (${fuzz_seconds} s each)"
 cmake -S "$root" -B "$root/build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCITYDRIVE_FUZZ=ON -DCITYDRIVE_BENCH=OFF \
-  -DCITYDRIVE_DIRS="platform/win32;platform/xfile;fuzz" >/dev/null
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCITYDRIVE_FUZZ=ON -DCITYDRIVE_BENCH=OFF >/dev/null
 cmake --build "$root/build/fuzz" -j "$jobs" --target citydrive_fuzzers
 for fuzzer in "$root"/build/fuzz/fuzz/*/*_fuzzer; do
   [ -x "$fuzzer" ] || continue
