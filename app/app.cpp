@@ -9,6 +9,7 @@
 #include "platform/d3d9/d3d9.h"
 #include "vehicle/car.h"
 #include "world/city_map.h"
+#include "world/scene_assembly.h"
 #include "world/scene_object.h"
 
 FrameHooks gFrameHooks;

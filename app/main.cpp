@@ -4,6 +4,7 @@
 #include "app/scripted_run.h"
 #include "platform/win32/win32_sdl.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +14,11 @@
 
 int main(int argc, char** argv)
 {
+    // Mesa's software renderer allocates and frees large blocks every frame; glibc handing
+    // them back to the kernel and faulting them in again made frames several times slower.
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
+
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     std::optional<RunOptions> options = parseRunOptions(args, error);
