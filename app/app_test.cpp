@@ -80,9 +80,12 @@ TEST_F(ShellRun, EscapeHeldFinishesAndPresentsTheFrameThenQuits)
 
 TEST_F(ShellRun, ClosingTheWindowQuitsAtTheNextDrain)
 {
-    onFrame = [](int frame) {
-        if (frame == 2)
-            win32::testing::closeWindow(GetForegroundWindow());
+    onFrame = [this](int frame) {
+        if (frame == 2) {
+            D3DDEVICE_CREATION_PARAMETERS creation{};
+            ASSERT_EQ(device()->GetCreationParameters(&creation), D3D_OK);
+            win32::testing::closeWindow(creation.hFocusWindow);
+        }
     };
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(frames, 2);

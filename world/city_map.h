@@ -67,6 +67,5 @@ private:
     std::vector<std::string> problems;
 };
 
-// The city of the game, and the sky box drawn before it (defined with scene assembly).
+// The city of the game.
 extern CityMap gCity;
-extern SceneObject gSkyBox;
