@@ -40,15 +40,6 @@ std::uint32_t floatKey(float f)
     return bits;
 }
 
-std::uint64_t mix(std::uint64_t h)
-{
-    h ^= h >> 33;
-    h *= 0xFF51AFD7ED558CCDull;
-    h ^= h >> 33;
-    h *= 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 33;
-    return h;
-}
 
 }  // namespace
 
@@ -75,17 +66,40 @@ void pointRepsFromPositions(const BYTE* base, UINT stride, DWORD vertexCount, fl
         // Each slot keeps 32 bits of the hash beside the vertex, so a probe rarely has to
         // read another vertex's position.
         std::size_t capacity = 16;
-        while (capacity < std::size_t(vertexCount) * 2) capacity <<= 1;
+        int shift = 60;  // the top bits of the hash pick the slot
+        while (capacity < std::size_t(vertexCount) * 2) {
+            capacity <<= 1;
+            --shift;
+        }
         constexpr std::uint64_t EMPTY = ~std::uint64_t(0);
         std::vector<std::uint64_t> slots(capacity, EMPTY);
         const std::size_t mask = capacity - 1;
+        // Cheap multiplicative mixing: one hash per vertex, and the tag below makes a weak
+        // hash cost no wrong answers, only a rare extra compare.
+        auto hashOf = [&](DWORD v) {
+            const Point p = at(v);
+            return ((std::uint64_t(floatKey(p[0])) * 0x9E3779B97F4A7C15ull) ^
+                    (std::uint64_t(floatKey(p[1])) * 0xC2B2AE3D27D4EB4Full) ^
+                    (std::uint64_t(floatKey(p[2])) * 0x165667B19E3779F9ull)) *
+                   0xD6E8FEB86659FD93ull;
+        };
+        // The table is far bigger than the caches and each vertex lands at random in it:
+        // the slot of a vertex a little ahead is fetched while this one is placed.
+        constexpr DWORD AHEAD = 16;
+        std::uint64_t hashes[AHEAD];
+        for (DWORD v = 0; v < std::min(vertexCount, AHEAD); ++v) hashes[v] = hashOf(v);
         for (DWORD v = 0; v < vertexCount; ++v) {
+            const std::uint64_t h = hashes[v % AHEAD];
+            if (v + AHEAD < vertexCount) {
+                const std::uint64_t later = hashOf(v + AHEAD);
+                hashes[v % AHEAD] = later;
+                __builtin_prefetch(&slots[static_cast<std::size_t>(later >> shift)]);
+            }
             const Point p = at(v);
             if (std::isnan(p[0]) || std::isnan(p[1]) || std::isnan(p[2])) continue;
             const std::uint32_t kx = floatKey(p[0]), ky = floatKey(p[1]), kz = floatKey(p[2]);
-            const std::uint64_t h = mix((std::uint64_t(kx) << 32 | ky) ^ (std::uint64_t(kz) * 0x9E3779B97F4A7C15ull));
-            const auto tag = static_cast<std::uint32_t>(h >> 32);
-            std::size_t slot = h & mask;
+            const auto tag = static_cast<std::uint32_t>(h >> 16);
+            std::size_t slot = static_cast<std::size_t>(h >> shift);
             for (;;) {
                 const std::uint64_t entry = slots[slot];
                 if (entry == EMPTY) {
@@ -134,24 +148,25 @@ class OpenEdges {
 public:
     OpenEdges() : slots_(1024) {}
 
-    // The first waiting edge with this key whose face is not `face`, removed; or NO_FACE.
-    DWORD take(std::uint64_t key, DWORD face)
-    {
-        for (std::size_t i = home(key);; i = (i + 1) & mask()) {
-            const Slot& s = slots_[i];
-            if (s.edge == NO_FACE) return NO_FACE;
-            if (s.key == key && s.edge / 3 != face) {
-                const DWORD edge = s.edge;
-                remove(i);
-                return edge;
-            }
-        }
-    }
-    void add(std::uint64_t key, DWORD edge)
+    // The first waiting edge with this key whose face is not `face`, removed; or NO_FACE,
+    // and `edge` waits instead. One probe does both: the empty slot that ends the search is
+    // where the edge would be placed.
+    DWORD match(std::uint64_t key, DWORD face, DWORD edge)
     {
         if ((count_ + 1) * 2 > slots_.size()) grow();
-        place(key, edge);
-        ++count_;
+        for (std::size_t i = home(key);; i = (i + 1) & mask()) {
+            Slot& s = slots_[i];
+            if (s.edge == NO_FACE) {
+                s = Slot{key, edge};
+                ++count_;
+                return NO_FACE;
+            }
+            if (s.key == key && s.edge / 3 != face) {
+                const DWORD other = s.edge;
+                remove(i);
+                return other;
+            }
+        }
     }
 
 private:
@@ -161,7 +176,14 @@ private:
     };
 
     std::size_t mask() const { return slots_.size() - 1; }
-    std::size_t home(std::uint64_t key) const { return mix(key) & mask(); }
+    // A multiplicative hash is enough here: the keys are pairs of vertex numbers, and this
+    // runs for every edge of the mesh, so the full mixer would cost more than the probes.
+    // Its middle bits also keep edges of nearby vertices in nearby slots, which matters
+    // more than a perfect spread: neighbouring faces come close together in most meshes.
+    std::size_t home(std::uint64_t key) const
+    {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & mask();
+    }
     void place(std::uint64_t key, DWORD edge)
     {
         std::size_t i = home(key);
@@ -208,26 +230,29 @@ bool adjacencyFromPointReps(const Index* indices, DWORD faceCount, DWORD vertexC
     if (reps)
         for (DWORD v = 0; v < vertexCount; ++v)
             if (reps[v] >= vertexCount) return false;
-    std::fill(adjacency, adjacency + std::size_t(faceCount) * 3, NO_FACE);
     auto rep = [&](DWORD v) { return reps ? reps[v] : v; };
 
     // Each edge meets the earliest waiting edge over the same two points from another face,
     // or waits itself: edges shared by more than two faces pair up in face order.
     OpenEdges open;
     for (DWORD f = 0; f < faceCount; ++f) {
+        // Every entry is written as its edge comes up (a later face may fill it in), so
+        // the array is not cleared first.
         const Index* face = indices + std::size_t(f) * 3;
+        DWORD* entries = adjacency + std::size_t(f) * 3;
+        entries[0] = entries[1] = entries[2] = NO_FACE;
         if (face[0] == marker) continue;
+        // Each corner's representative once; NO_FACE marks a stray index.
+        DWORD r[3];
+        for (DWORD k = 0; k < 3; ++k) r[k] = face[k] < vertexCount ? rep(face[k]) : NO_FACE;
         for (DWORD k = 0; k < 3; ++k) {
-            const DWORD a = face[k], b = face[(k + 1) % 3];
-            if (a >= vertexCount || b >= vertexCount) continue;
-            const DWORD ra = rep(a), rb = rep(b);
+            const DWORD ra = r[k], rb = r[(k + 1) % 3];
+            if (ra == NO_FACE || rb == NO_FACE) continue;
             if (ra == rb) continue;
             const std::uint64_t key = std::uint64_t(std::min(ra, rb)) << 32 | std::max(ra, rb);
             const DWORD edge = f * 3 + k;
-            const DWORD other = open.take(key, f);
-            if (other == NO_FACE) {
-                open.add(key, edge);
-            } else {
+            const DWORD other = open.match(key, f, edge);
+            if (other != NO_FACE) {
                 adjacency[edge] = other / 3;
                 adjacency[other] = f;
             }

@@ -52,7 +52,8 @@ TEST(Adjacency, MarkedFacesDegenerateEdgesAndStrayIndicesTakePartInNothing)
     // Face 1 is marked as no face, face 2 has an index past the vertices, face 3 has an edge
     // 1-1 and meets edge 1-2 twice itself (its own edges never pair).
     const std::vector<std::uint16_t> indices = {0, 1, 2, 0xFFFF, 1, 0, 2, 1, 9, 1, 1, 2};
-    std::vector<DWORD> adjacency(12);
+    // The output starts as garbage: every entry must be written, not only the paired ones.
+    std::vector<DWORD> adjacency(12, 0xABABABABu);
     ASSERT_TRUE(adjacencyFromPointReps(indices.data(), 4, 3, nullptr, adjacency.data()));
     EXPECT_EQ(adjacency, (std::vector<DWORD>{N, 2, N, N, N, N, 0, N, N, N, N, N}));
 }
@@ -116,6 +117,26 @@ TEST(Adjacency, PositionsWithinEpsilonShareARepresentative)
     EXPECT_EQ(reps, (std::vector<DWORD>{0, 1, 0, 3, 4, 5}));
     pointRepsFromPositions(reinterpret_cast<const BYTE*>(positions.data()), 12, 6, 0.1f, reps.data());
     EXPECT_EQ(reps, (std::vector<DWORD>{0, 1, 0, 1, 4, 5}));
+}
+
+TEST(Adjacency, ExactRepresentativesOfManyPointsAreTheFirstOfEachPoint)
+{
+    // Enough points that the table is far ahead of the vertex being placed; each point
+    // comes back at a stride, some near, some far from its first use, with -0 for 0.
+    constexpr DWORD POINTS = 1000, COUNT = 5000;
+    std::vector<float> positions;
+    std::vector<DWORD> expected;
+    for (DWORD v = 0; v < COUNT; ++v) {
+        const DWORD p = v < POINTS ? v : (v * 7919u) % POINTS;
+        const float x = p % 10 == 0 ? -0.0f : float(p % 10), y = float(p / 10), z = p % 3 == 0 ? 0.0f : 0.5f;
+        positions.insert(positions.end(), {x, y, z});
+        expected.push_back(p);  // point p first appears as vertex p
+    }
+    for (DWORD v = 0; v < POINTS; ++v)
+        if (positions[v * 3] == 0.0f) positions[v * 3] = 0.0f;  // first uses are +0, later ones -0
+    std::vector<DWORD> reps(COUNT, 0xABABABABu);
+    pointRepsFromPositions(reinterpret_cast<const BYTE*>(positions.data()), 12, COUNT, 0.0f, reps.data());
+    EXPECT_EQ(reps, expected);
 }
 
 TEST(Adjacency, RepresentativesFromAdjacency)

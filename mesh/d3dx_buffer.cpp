@@ -44,13 +44,16 @@ private:
 
 }  // namespace
 
-HRESULT D3DXCreateBuffer(DWORD numBytes, LPD3DXBUFFER* buffer)
+namespace {
+
+HRESULT createBuffer(DWORD numBytes, bool zeroed, LPD3DXBUFFER* buffer)
 {
     if (!buffer) return D3DERR_INVALIDCALL;
     *buffer = nullptr;
-    // calloc keeps the block zeroed and aligned for any record laid out in it; a 0-byte
+    // malloc and calloc keep the block aligned for any record laid out in it; a 0-byte
     // buffer still gets a distinct, valid pointer.
-    void* block = std::calloc(numBytes ? numBytes : 1, 1);
+    const std::size_t bytes = numBytes ? numBytes : 1;
+    void* block = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
     if (!block) return E_OUTOFMEMORY;
     Buffer* b = new (std::nothrow) Buffer(block, numBytes);
     if (!b) {
@@ -59,4 +62,13 @@ HRESULT D3DXCreateBuffer(DWORD numBytes, LPD3DXBUFFER* buffer)
     }
     *buffer = b;
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT D3DXCreateBuffer(DWORD numBytes, LPD3DXBUFFER* buffer) { return createBuffer(numBytes, true, buffer); }
+
+HRESULT mesh::createUninitialisedBuffer(DWORD numBytes, LPD3DXBUFFER* buffer)
+{
+    return createBuffer(numBytes, false, buffer);
 }

@@ -22,3 +22,11 @@ using LPD3DXBUFFER = ID3DXBuffer*;
 // A zero-filled buffer of `numBytes` bytes (0 is allowed). D3DERR_INVALIDCALL for a null
 // out, E_OUTOFMEMORY when the block can't be had.
 HRESULT D3DXCreateBuffer(DWORD numBytes, LPD3DXBUFFER* buffer);
+
+namespace mesh {
+
+// A buffer whose bytes are left as they are, for the library's own outputs that it fills
+// entirely before handing them out (big adjacency arrays would otherwise be written twice).
+HRESULT createUninitialisedBuffer(DWORD numBytes, LPD3DXBUFFER* buffer);
+
+}  // namespace mesh

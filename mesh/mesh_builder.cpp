@@ -137,7 +137,8 @@ HRESULT chooseFormat(const MeshRecords& r, Declaration& out)
     return S_OK;
 }
 
-HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirect3DDevice9* device, LoadedMesh& out)
+HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirect3DDevice9* device, LoadedMesh& out,
+                  bool withAdjacency)
 {
     const D3DVERTEXELEMENT9* position = findTyped(decl, D3DDECLUSAGE_POSITION, 0, D3DDECLTYPE_FLOAT3);
     const D3DVERTEXELEMENT9* normal = findTyped(decl, D3DDECLUSAGE_NORMAL, 0, D3DDECLTYPE_FLOAT3);
@@ -250,17 +251,20 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
     // 4. Degenerate triangles: two corners on one file vertex (a copy made for another
     // normal is still the same point).
     // Only the file's own adjacency needs the new number of every triangle.
-    std::vector<DWORD> newTriangle(r.hasFaceAdjacency ? r.triangles.size() : 0, NO_FACE);
+    const bool fileAdjacency = withAdjacency && r.hasFaceAdjacency;
+    std::vector<DWORD> newTriangle(fileAdjacency ? r.triangles.size() : 0, NO_FACE);
     DWORD kept = 0;
     for (std::size_t t = 0; t < r.triangles.size(); ++t) {
         TriangleRecord& tri = r.triangles[t];
-        const std::uint32_t a = r.vertices[tri.v[0]].fileVertex, b = r.vertices[tri.v[1]].fileVertex,
-                            c = r.vertices[tri.v[2]].fileVertex;
+        // The first records are the file vertices themselves, in order: only copies need
+        // their record read.
+        auto fileVertexOf = [&](std::uint32_t v) { return v < r.fileVertexCount ? v : r.vertices[v].fileVertex; };
+        const std::uint32_t a = fileVertexOf(tri.v[0]), b = fileVertexOf(tri.v[1]), c = fileVertexOf(tri.v[2]);
         if (a == b || b == c || a == c) {
             tri.v[0] = tri.v[1] = tri.v[2] = NO_INDEX;
             continue;
         }
-        if (r.hasFaceAdjacency) newTriangle[t] = kept;
+        if (fileAdjacency) newTriangle[t] = kept;
         ++kept;
     }
     if (kept == 0) return D3DXERR_LOADEDMESHASNODATA;
@@ -275,7 +279,6 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         VertexLock lock(m.get(), 0);
         if (FAILED(lock.result())) return lock.result();
         const UINT stride = m->GetNumBytesPerVertex();
-        std::memset(lock.bytes(), 0, std::size_t(stride) * r.vertices.size());
 
         // Where the FVFData words of a vertex go: every element of its own FVF but the
         // position, matched by usage (its texture sets sit one up when the file gave
@@ -321,6 +324,20 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
                 declExtras.push_back({e.Offset, d->Offset, declTypeSize(e.Type)});
             }
         }
+        // Bytes no element below writes start at zero; when every byte is written (the usual
+        // position, normal and texture layouts) the buffer is touched only once.
+        std::vector<bool> written(stride, false);
+        auto cover = [&](UINT offset, UINT bytes) {
+            for (UINT b = offset; b < offset + bytes && b < stride; ++b) written[b] = true;
+        };
+        if (position) cover(position->Offset, 12);
+        if (normal) cover(normal->Offset, 12);
+        if (diffuse) cover(diffuse->Offset, 4);
+        if (texcoord && r.hasTexcoords) cover(texcoord->Offset, 8);
+        for (const Extra& x : fvfExtras) cover(x.dest, x.bytes);
+        for (const Extra& x : declExtras) cover(x.dest, x.bytes);
+        if (std::find(written.begin(), written.end(), false) != written.end())
+            std::memset(lock.bytes(), 0, std::size_t(stride) * r.vertices.size());
         const auto* fvfBytes = reinterpret_cast<const BYTE*>(r.fvfWords.data());
         const auto* declBytes = reinterpret_cast<const BYTE*>(r.declWords.data());
 
@@ -369,34 +386,38 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         m->UnlockAttributeBuffer();
     }
 
-    // 8. Adjacency: the file's own, its point representatives, or from positions.
-    try {
-        out.adjacency.assign(std::size_t(kept) * 3, NO_FACE);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    // 8. Adjacency: the file's own, its point representatives, or from positions. Not built
+    // when nobody takes it: the sort below does not need it.
+    DWORD* adjacency = nullptr;
+    if (withAdjacency) {
+        if (std::uint64_t(kept) * 12 > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+        hr = createUninitialisedBuffer(kept * 12, out.adjacency.put());
+        if (FAILED(hr)) return hr;
+        adjacency = out.adjacencyWords();
     }
-    if (r.hasFaceAdjacency) {
+    if (adjacency && r.hasFaceAdjacency) {
+        std::fill(adjacency, adjacency + std::size_t(kept) * 3, NO_FACE);
         for (std::size_t t = 0; t < r.triangles.size(); ++t) {
             if (newTriangle[t] == NO_FACE) continue;
             for (int k = 0; k < 3; ++k) {
                 const DWORD g = r.faceAdjacency[t * 3 + k];
-                out.adjacency[std::size_t(newTriangle[t]) * 3 + k] = g < newTriangle.size() ? newTriangle[g] : NO_FACE;
+                adjacency[std::size_t(newTriangle[t]) * 3 + k] = g < newTriangle.size() ? newTriangle[g] : NO_FACE;
             }
         }
-    } else if (r.hasDuplication) {
+    } else if (adjacency && r.hasDuplication) {
         std::vector<DWORD> reps(r.vertices.size());
         for (std::size_t i = 0; i < r.vertices.size(); ++i) reps[i] = r.vertices[i].source;
         // Representatives name file vertices, which are the first records.
-        hr = m->ConvertPointRepsToAdjacency(reps.data(), out.adjacency.data());
+        hr = m->ConvertPointRepsToAdjacency(reps.data(), adjacency);
         if (FAILED(hr)) return hr;
-    } else {
-        hr = m->GenerateAdjacency(0.0f, out.adjacency.data());
+    } else if (adjacency) {
+        hr = m->GenerateAdjacency(0.0f, adjacency);
         if (FAILED(hr)) return hr;
     }
 
     // 9. Faces grouped by attribute, with the attribute table.
     hr = m->OptimizeInplace(D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_IGNOREVERTS | D3DXMESHOPT_DONOTSPLIT,
-                            out.adjacency.data(), out.adjacency.data(), nullptr, nullptr);
+                            adjacency, adjacency, nullptr, nullptr);
     if (FAILED(hr)) return hr;
 
     out.mesh = std::move(m);
@@ -591,13 +612,26 @@ HRESULT mergeMeshes(LoadedMesh& a, LoadedMesh& b, IDirect3DDevice9* device)
         std::memcpy(to.bytes(), fromA.bytes(), std::size_t(va) * stride);
         std::memcpy(to.bytes() + std::size_t(va) * stride, fromB.bytes(), std::size_t(vb) * stride);
     }
-    std::vector<DWORD> adjacency;
+    // Adjacency only when both sides have theirs (the load builds it only when asked for).
+    ComPtr<ID3DXBuffer> adjacency;
+    if (a.adjacency && b.adjacency) {
+        if (faces * 12 > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+        hr = createUninitialisedBuffer(static_cast<DWORD>(faces * 12), adjacency.put());
+        if (FAILED(hr)) return hr;
+        // Each side gives at most its own faces' entries; whatever it lacks has no neighbour.
+        auto* to = static_cast<DWORD*>(adjacency->GetBufferPointer());
+        const std::size_t na = std::min<std::size_t>(std::size_t(fa) * 3, a.adjacency->GetBufferSize() / 4);
+        const std::size_t nb = std::min<std::size_t>(std::size_t(fb) * 3, b.adjacency->GetBufferSize() / 4);
+        const DWORD* fromA = a.adjacencyWords();
+        const DWORD* fromB = b.adjacencyWords();
+        std::copy(fromA, fromA + na, to);
+        std::fill(to + na, to + std::size_t(fa) * 3, NO_FACE);
+        DWORD* toB = to + std::size_t(fa) * 3;
+        for (std::size_t i = 0; i < nb; ++i) toB[i] = fromB[i] == NO_FACE ? NO_FACE : fromB[i] + fa;
+        std::fill(toB + nb, toB + std::size_t(fb) * 3, NO_FACE);
+    }
     std::vector<MaterialRecord> materials;
     try {
-        adjacency.reserve(std::size_t(faces) * 3);
-        adjacency.insert(adjacency.end(), a.adjacency.begin(), a.adjacency.end());
-        for (DWORD g : b.adjacency) adjacency.push_back(g == NO_FACE ? NO_FACE : g + fa);
-        adjacency.resize(std::size_t(faces) * 3, NO_FACE);
         materials = a.materials;
         materials.insert(materials.end(), b.materials.begin(), b.materials.end());
     } catch (const std::bad_alloc&) {
@@ -686,14 +720,10 @@ HRESULT packEffectInstances(const std::vector<MaterialRecord>& materials, ID3DXB
     return S_OK;
 }
 
-HRESULT packAdjacency(const std::vector<DWORD>& adjacency, ID3DXBuffer** out)
+HRESULT packAdjacency(const LoadedMesh& loaded, ID3DXBuffer** out)
 {
-    if (adjacency.size() * 4 > 0xFFFFFFFFu) return E_OUTOFMEMORY;
-    ComPtr<ID3DXBuffer> buffer;
-    HRESULT hr = D3DXCreateBuffer(static_cast<DWORD>(adjacency.size() * 4), buffer.put());
-    if (FAILED(hr)) return hr;
-    if (!adjacency.empty()) std::memcpy(buffer->GetBufferPointer(), adjacency.data(), adjacency.size() * 4);
-    *out = buffer.detach();
+    if (!loaded.adjacency) return E_FAIL;
+    *out = ComPtr<ID3DXBuffer>::share(loaded.adjacency.get()).detach();
     return S_OK;
 }
 

@@ -94,6 +94,8 @@ struct MeshRecords {
     FloatArray positions;              // 3 per file vertex
     FloatArray texcoords;              // 2 per file vertex when hasTexcoords
     std::vector<float> colors;         // 4 per file vertex when hasColors
+    // The first fileVertexCount records are the file vertices in order (fileVertex == index);
+    // copies made for other normals follow.
     std::vector<VertexRecord> vertices;
     std::vector<TriangleRecord> triangles;
     std::vector<std::uint32_t> faceFirstTriangle;  // per file face
@@ -136,17 +138,22 @@ struct MeshRecords {
 // A built mesh with what merging needs beside it.
 struct LoadedMesh {
     ComPtr<ID3DXMesh> mesh;
-    std::vector<DWORD> adjacency;
+    // 3 entries per face, built in the buffer that is handed out so it is written once;
+    // empty when the load was not asked for adjacency.
+    ComPtr<ID3DXBuffer> adjacency;
     std::vector<MaterialRecord> materials;
+
+    DWORD* adjacencyWords() const { return static_cast<DWORD*>(adjacency->GetBufferPointer()); }
 };
 
 // The declaration for what the records hold.
 HRESULT chooseFormat(const MeshRecords& records, Declaration& out);
 
 // Builds, fills, connects and sorts the mesh. D3DXERR_LOADEDMESHASNODATA when no triangle
-// is left after dropping the degenerate ones.
+// is left after dropping the degenerate ones. Without withAdjacency out.adjacency stays
+// empty and no time goes into it.
 HRESULT buildMesh(MeshRecords& records, const Declaration& decl, DWORD options, IDirect3DDevice9* device,
-                  LoadedMesh& out);
+                  LoadedMesh& out, bool withAdjacency = true);
 
 // Positions as points and normals as directions (renormalised) through m.
 HRESULT transformMesh(ID3DXMesh* mesh, const D3DXMATRIX& m);
@@ -158,6 +165,6 @@ HRESULT mergeMeshes(LoadedMesh& a, LoadedMesh& b, IDirect3DDevice9* device);
 // The buffers handed to the caller.
 HRESULT packMaterials(const std::vector<MaterialRecord>& materials, ID3DXBuffer** out);
 HRESULT packEffectInstances(const std::vector<MaterialRecord>& materials, ID3DXBuffer** out);
-HRESULT packAdjacency(const std::vector<DWORD>& adjacency, ID3DXBuffer** out);
+HRESULT packAdjacency(const LoadedMesh& loaded, ID3DXBuffer** out);
 
 }  // namespace mesh

@@ -498,23 +498,25 @@ HRESULT readMesh(IDirectXFileData* object, MeshRecords& r)
 
     r.fileVertexCount = vertices;
     r.positions.view(positions, std::size_t(vertices) * 3);
-    r.vertices.resize(vertices);
-    for (std::uint32_t v = 0; v < vertices; ++v) r.vertices[v] = VertexRecord{v, v, v, {0, 0, 0}, 0, 0, false};
-    r.triangles.resize(std::size_t(triangles));
-    r.faceFirstTriangle.resize(faces);
+    // Reserved and appended rather than sized: the records are written once, not zeroed first.
+    r.vertices.reserve(vertices);
+    for (std::uint32_t v = 0; v < vertices; ++v) r.vertices.push_back(VertexRecord{v, v, v, {0, 0, 0}, 0, 0, false});
+    r.triangles.reserve(std::size_t(triangles));
+    r.faceFirstTriangle.reserve(faces);
     Cursor f(faceData, static_cast<DWORD>(c.here() - faceData));
     std::size_t t = 0;
     for (std::uint32_t face = 0; face < faces; ++face) {
         std::uint32_t n, v0, prev, cur;
         f.u32(n);
-        r.faceFirstTriangle[face] = static_cast<std::uint32_t>(t);
+        r.faceFirstTriangle.push_back(static_cast<std::uint32_t>(t));
         f.u32(v0);
         f.u32(prev);
         if (v0 >= vertices || prev >= vertices) return E_FAIL;
         for (std::uint32_t k = 2; k < n; ++k) {
             f.u32(cur);
             if (cur >= vertices) return E_FAIL;
-            r.triangles[t++] = TriangleRecord{{v0, prev, cur}, 0};
+            r.triangles.push_back(TriangleRecord{{v0, prev, cur}, 0});
+            ++t;
             prev = cur;
         }
     }
@@ -545,7 +547,8 @@ HRESULT readMesh(IDirectXFileData* object, MeshRecords& r)
     return S_OK;
 }
 
-HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* device, LoadedMesh& out)
+HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* device, bool withAdjacency,
+                 LoadedMesh& out)
 {
     NumericLocaleC locale;
     try {
@@ -555,7 +558,7 @@ HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* devi
         Declaration decl;
         hr = chooseFormat(records, decl);
         if (FAILED(hr)) return hr;
-        return buildMesh(records, decl, options, device, out);
+        return buildMesh(records, decl, options, device, out, withAdjacency);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const std::length_error&) {
@@ -568,6 +571,7 @@ HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* devi
 struct Load {
     DWORD options;
     IDirect3DDevice9* device;
+    bool withAdjacency;  // the caller takes the adjacency
     LoadedMesh result;
     bool haveResult = false;
 };
@@ -579,7 +583,7 @@ HRESULT process(Load& load, IDirectXFileData* object, D3DXMATRIX& m, int depth)
     if (FAILED(hr)) return hr;
     if (type == TID_Mesh) {
         LoadedMesh loaded;
-        hr = loadMesh(object, load.options, load.device, loaded);
+        hr = loadMesh(object, load.options, load.device, load.withAdjacency, loaded);
         if (hr == D3DXERR_LOADEDMESHASNODATA) return S_OK;
         if (FAILED(hr)) return hr;
         D3DXMATRIX identity;
@@ -651,7 +655,7 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
     if (materials) *materials = nullptr;
     if (effectInstances) *effectInstances = nullptr;
 
-    Load load{options, device, {}, false};
+    Load load{options, device, adjacency != nullptr, {}, false};
     hr = S_OK;
     try {
         for (;;) {
@@ -677,7 +681,7 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
     }
     ComPtr<ID3DXBuffer> adjacencyBuffer, materialBuffer, effectBuffer;
     HRESULT packed = S_OK;
-    if (adjacency && SUCCEEDED(packed)) packed = packAdjacency(load.result.adjacency, adjacencyBuffer.put());
+    if (adjacency && SUCCEEDED(packed)) packed = packAdjacency(load.result, adjacencyBuffer.put());
     if (materials && SUCCEEDED(packed)) packed = packMaterials(load.result.materials, materialBuffer.put());
     if (effectInstances && SUCCEEDED(packed)) packed = packEffectInstances(load.result.materials, effectBuffer.put());
     if (FAILED(packed)) return SUCCEEDED(hr) ? packed : hr;

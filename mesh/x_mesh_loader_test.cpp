@@ -375,6 +375,42 @@ TEST_F(LoaderTest, TheFilesOwnAdjacencyAndDuplicationIndicesAreUsed)
     EXPECT_EQ(dup.adjacencyWords(), (std::vector<DWORD>{N, 1, N, 0, N, N}));
 }
 
+TEST_F(LoaderTest, LoadsWithoutTheAdjacencyOutputBuildTheSameMesh)
+{
+    // Merged meshes, the file's own adjacency, duplication indices, a degenerate face and
+    // two materials: every path that builds or carries adjacency.
+    const std::vector<D3DXVECTOR3> quad = {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};
+    const std::vector<D3DXVECTOR3> split = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}, {6, 6, 6}, {1, 1, 0}};
+    const std::string scene =
+        std::string(X_HEADER) +
+        test::meshObject(quad, {{0, 1, 2}, {2, 2, 3}, {0, 2, 3}},
+                         " FaceAdjacency { 9; 4294967295,2,1, 0,2,0, 0,4294967295,1; }\n"
+                         " MeshMaterialList { 2; 3; 1, 0, 0;\n" + material(RED) + material(BLUE) + " }\n",
+                         "given") +
+        test::meshObject(split, {{0, 1, 2}, {3, 4, 5}}, " VertexDuplicationIndices { 6; 4; 0,1,2,2,1,5; }\n", "dup") +
+        test::meshObject(quad, {{0, 1, 2, 3}}, "", "plain");
+    const std::string path = test::writeX(scene);
+    const test::Loaded with = test::loadFile(path, device.get());
+    ASSERT_EQ(with.hr, S_OK);
+    EXPECT_EQ(with.adjacencyWords().size(), std::size_t(with.mesh->GetNumFaces()) * 3);
+
+    ComPtr<ID3DXMesh> without;
+    ComPtr<ID3DXBuffer> materials;
+    DWORD count = 0;
+    ASSERT_EQ(D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, materials.put(), nullptr,
+                                 &count, without.put()),
+              S_OK);
+    EXPECT_EQ(count, with.materialCount);
+    EXPECT_EQ(without->GetNumFaces(), with.mesh->GetNumFaces());
+    EXPECT_EQ(without->GetOptions(), with.mesh->GetOptions());
+    EXPECT_EQ(test::vertexBytes(without.get()), test::vertexBytes(with.mesh.get()));
+    EXPECT_EQ(test::indices(without.get()), test::indices(with.mesh.get()));
+    EXPECT_EQ(test::attributes(without.get()), test::attributes(with.mesh.get()));
+    const auto a = test::attributeTable(without.get()), b = test::attributeTable(with.mesh.get());
+    ASSERT_EQ(a.size(), b.size());
+    EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(D3DXATTRIBUTERANGE)), 0);
+}
+
 TEST_F(LoaderTest, TextBinaryAndCompressedFilesLoadIntoIdenticalBuffers)
 {
     const std::string scene =
