@@ -220,8 +220,10 @@ bool readCityFile(const char* fileName, const FieldFormat (&formats)[5], CityCou
 std::string cityProblem(const char* fileName, int line, const std::string& text)
 {
     std::string s = fileName ? fileName : "(no file name)";
-    if (line > 0) s += ":" + std::to_string(line);
-    return s + ": " + text;
+    if (line > 0)
+        s.append(":").append(std::to_string(line));
+    s.append(": ").append(text);
+    return s;
 }
 
 bool readPrototypeFile(const char* fileName, CityCountLine& count, const PrototypeSink& sink,

@@ -508,10 +508,11 @@ TEST_F(RenderTest, EverySampleableFormatUploadsItsChannelsInPlace)
     auto half = [](std::uint16_t h) { return std::vector<std::uint8_t>{std::uint8_t(h), std::uint8_t(h >> 8)}; };
     auto f32 = [](std::initializer_list<float> v) {
         std::vector<std::uint8_t> out;
+        out.resize(v.size() * 4);
+        std::size_t at = 0;
         for (float f : v) {
-            std::uint8_t b[4];
-            std::memcpy(b, &f, 4);
-            out.insert(out.end(), b, b + 4);
+            std::memcpy(out.data() + at, &f, 4);
+            at += 4;
         }
         return out;
     };
@@ -597,6 +598,9 @@ TEST_F(RenderTest, TextureStagesCombineTextureDiffuseAndCurrentByTheirOperations
          false, {200, 100, 50, 0}},
         {"second stage modulates current", D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_MODULATE, true,
          {128, 0, mod(64, 128), 0}},
+        // The vertex has no specular colour, so it reads black; complemented it is white.
+        {"specular as an argument with specular lighting off", D3DTOP_SELECTARG1, D3DTA_SPECULAR | D3DTA_COMPLEMENT,
+         D3DTA_DIFFUSE, D3DTOP_DISABLE, true, {255, 255, 255, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

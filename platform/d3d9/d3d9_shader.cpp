@@ -49,6 +49,33 @@ std::uint8_t componentsOf(BYTE type)
     }
 }
 
+// The stages the fragment program evaluates: those before the first disabled one.
+int activeStages(const PipelineKey& k)
+{
+    int n = 0;
+    while (n < int(USED_STAGES) && k.stages[n].colorOp != D3DTOP_DISABLE && k.stages[n].colorOp != 0)
+        ++n;
+    return n;
+}
+
+// Interpolants the fragment program reads; the others are neither written nor declared, so
+// the rasteriser carries no dead values.
+bool readsSpecular(const PipelineKey& k)
+{
+    if (k.specular)
+        return true;
+    for (int i = 0; i < activeStages(k); ++i) {
+        const StageKey& st = k.stages[i];
+        const std::uint8_t args[6] = {st.colorArg0, st.colorArg1, st.colorArg2, st.alphaArg0, st.alphaArg1, st.alphaArg2};
+        for (std::uint8_t a : args)
+            if ((a & D3DTA_SELECTMASK) == D3DTA_SPECULAR)
+                return true;
+    }
+    return false;
+}
+
+bool readsTexCoord(const PipelineKey& k, int stage) { return stage < activeStages(k) && k.stages[stage].texType != 0; }
+
 }  // namespace
 
 void buildPipelineKey(const DeviceState& s, const VertexDeclaration& decl, const std::uint8_t textureTypes[USED_STAGES],
@@ -174,10 +201,14 @@ std::string vertexShaderSource(const PipelineKey& k)
         s += "uniform vec4 uLightAttenuation[" + n + "];  // range, a0, a1, a2\n";
         s += "uniform vec3 uLightSpot[" + n + "];  // cos(theta/2), cos(phi/2), falloff\n";
     }
+    const bool specularOut = readsSpecular(k);
     const char* q = k.flat ? "flat out" : "out";
-    s += std::string(q) + " vec4 vDiffuse;\n" + q + " vec4 vSpecular;\n";
+    s += std::string(q) + " vec4 vDiffuse;\n";
+    if (specularOut)
+        s += std::string(q) + " vec4 vSpecular;\n";
     for (int i = 0; i < int(USED_STAGES); ++i)
-        s += "out vec4 vTex" + std::to_string(i) + ";\n";
+        if (readsTexCoord(k, i))
+            s += "out vec4 vTex" + std::to_string(i) + ";\n";
     s += "void main() {\n";
     if (k.transformed) {
         // Screen-space positions with D3D's pixel centres; w is 1/rhw for perspective.
@@ -194,7 +225,9 @@ std::string vertexShaderSource(const PipelineKey& k)
     const std::string c0 = k.hasColor0 ? "aColor0" : "vec4(1.0)";
     const std::string c1 = k.hasColor1 ? "aColor1" : "vec4(0.0)";
     if (!k.lighting) {
-        s += "  vDiffuse = " + c0 + ";\n  vSpecular = " + c1 + ";\n";
+        s += "  vDiffuse = " + c0 + ";\n";
+        if (specularOut)
+            s += "  vSpecular = " + c1 + ";\n";
     } else {
         auto src = [&](std::uint8_t v, const char* material) {
             return v == D3DMCS_COLOR1 ? c0 : v == D3DMCS_COLOR2 ? c1 : std::string(material);
@@ -213,7 +246,9 @@ std::string vertexShaderSource(const PipelineKey& k)
         }
         s += "  vec3 ambient = vec3(0.0), diffuse = vec3(0.0), specular = vec3(0.0);\n";
         for (int i = 0; i < k.lightCount; ++i) {
-            const std::string I = "[" + std::to_string(i) + "]";
+            std::string I = "[";
+            I += std::to_string(i);
+            I += ']';
             s += "  {\n    vec3 L; float att = 1.0;\n";
             if (k.lightTypes[i] == D3DLIGHT_DIRECTIONAL) {
                 s += "    L = -normalize(uLightDirection" + I + ");\n";
@@ -246,9 +281,12 @@ std::string vertexShaderSource(const PipelineKey& k)
         }
         s += "  vDiffuse = vec4(clamp(me.rgb + ma.rgb * (uGlobalAmbient.rgb + ambient) + md.rgb * diffuse, 0.0, 1.0),\n";
         s += "                  clamp(md.a, 0.0, 1.0));\n";
-        s += "  vSpecular = vec4(clamp(ms.rgb * specular, 0.0, 1.0), clamp(ms.a, 0.0, 1.0));\n";
+        if (specularOut)
+            s += "  vSpecular = vec4(clamp(ms.rgb * specular, 0.0, 1.0), clamp(ms.a, 0.0, 1.0));\n";
     }
     for (int i = 0; i < int(USED_STAGES); ++i) {
+        if (!readsTexCoord(k, i))
+            continue;
         const std::uint8_t tc = k.stages[i].texCoord;
         const std::string out = "  vTex" + std::to_string(i) + " = ";
         s += out + (tc < 8 && k.texCoordSize[tc] ? "aTex" + std::to_string(tc) : std::string("vec4(0.0, 0.0, 0.0, 1.0)")) + ";\n";
@@ -331,9 +369,12 @@ std::string fragmentShaderSource(const PipelineKey& k)
 {
     std::string s = "#version 330 core\n";
     const char* q = k.flat ? "flat in" : "in";
-    s += std::string(q) + " vec4 vDiffuse;\n" + q + " vec4 vSpecular;\n";
+    s += std::string(q) + " vec4 vDiffuse;\n";
+    if (readsSpecular(k))
+        s += std::string(q) + " vec4 vSpecular;\n";
     for (int i = 0; i < int(USED_STAGES); ++i) {
-        s += "in vec4 vTex" + std::to_string(i) + ";\n";
+        if (readsTexCoord(k, i))
+            s += "in vec4 vTex" + std::to_string(i) + ";\n";
         const char* sampler = k.stages[i].texType == 2 ? "samplerCube" : k.stages[i].texType == 3 ? "sampler3D" : "sampler2D";
         if (k.stages[i].texType)
             s += std::string("uniform ") + sampler + " uTexture" + std::to_string(i) + ";\n";

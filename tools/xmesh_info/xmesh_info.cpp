@@ -66,7 +66,10 @@ std::string hex(DWORD v)
 
 std::string color(const D3DCOLORVALUE& c)
 {
-    return "[" + number(c.r) + ", " + number(c.g) + ", " + number(c.b) + ", " + number(c.a) + "]";
+    std::string out = "[";
+    out.append(number(c.r)).append(", ").append(number(c.g)).append(", ").append(number(c.b));
+    out.append(", ").append(number(c.a)).append("]");
+    return out;
 }
 
 std::string name(const char* const* names, std::size_t count, unsigned value)
