@@ -408,8 +408,9 @@ TEST_F(LoaderTest, LoadsWithoutTheAdjacencyOutputBuildTheSameMesh)
     EXPECT_EQ(test::attributes(without.get()), test::attributes(with.mesh.get()));
     const auto a = test::attributeTable(without.get()), b = test::attributeTable(with.mesh.get());
     ASSERT_EQ(a.size(), b.size());
-    if (!a.empty())  // merged meshes have no table, and memcmp may not be given null
+    if (!a.empty()) {  // merged meshes have no table, and memcmp may not be given null
         EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(D3DXATTRIBUTERANGE)), 0);
+    }
 }
 
 TEST_F(LoaderTest, TextBinaryAndCompressedFilesLoadIntoIdenticalBuffers)

@@ -190,27 +190,93 @@ HRESULT unlockSubresource(TextureStorage& storage, UINT face, UINT level)
     return D3D_OK;
 }
 
-// ---- Texture base ------------------------------------------------------------------------
+// ---- Resource base -----------------------------------------------------------------------
 template <class I>
-TextureBase<I>::TextureBase(Device* device, ObjectKind kind) : device_(device), kind_(kind)
+ResourceBase<I>::ResourceBase(Device* device, ObjectKind kind) : device_(device), kind_(kind)
 {
     device_->AddRef();
     device_->registerObject(static_cast<IUnknown*>(this), kind);
 }
 
 template <class I>
-TextureBase<I>::~TextureBase()
+ResourceBase<I>::~ResourceBase()
 {
     device_->unregisterObject(static_cast<IUnknown*>(this));
-    if (storage_.glName)
-        device_->releaseGlTexture(storage_.glName);
 }
 
 template <class I>
-void TextureBase<I>::bindRelease()
+void ResourceBase<I>::bindRelease()
 {
     if (--binds_ == 0 && refs_.value() == 0)
         delete this;
+}
+
+template <class I>
+ULONG ResourceBase<I>::AddRef()
+{
+    const ULONG count = refs_.add();
+    if (count == 1 && !deviceHeld_) {  // handed out again by the device (GetTexture, GetIndices ...)
+        device_->AddRef();
+        deviceHeld_ = true;
+    }
+    return count;
+}
+
+template <class I>
+ULONG ResourceBase<I>::Release()
+{
+    const ULONG left = refs_.release();
+    if (left == 0) {
+        Device* device = device_;
+        const bool held = std::exchange(deviceHeld_, false);
+        if (binds_ == 0)
+            delete this;
+        if (held)
+            device->Release();
+    }
+    return left;
+}
+
+template <class I>
+HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** device)
+{
+    if (!device)
+        return D3DERR_INVALIDCALL;
+    device_->AddRef();
+    *device = device_;
+    return D3D_OK;
+}
+
+template <class I>
+HRESULT ResourceBase<I>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
+{
+    return private_.set(guid, data, size, flags);
+}
+
+template <class I>
+HRESULT ResourceBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
+{
+    return private_.get(guid, data, size);
+}
+
+template <class I>
+HRESULT ResourceBase<I>::FreePrivateData(REFGUID guid)
+{
+    return private_.free(guid);
+}
+
+template class ResourceBase<IDirect3DTexture9>;
+template class ResourceBase<IDirect3DCubeTexture9>;
+template class ResourceBase<IDirect3DVolumeTexture9>;
+template class ResourceBase<IDirect3DVertexBuffer9>;
+template class ResourceBase<IDirect3DIndexBuffer9>;
+
+// ---- Texture base ------------------------------------------------------------------------
+template <class I>
+TextureBase<I>::~TextureBase()
+{
+    if (storage_.glName)
+        device_->releaseGlTexture(storage_.glName);
 }
 
 template <class I>
@@ -228,62 +294,11 @@ HRESULT TextureBase<I>::QueryInterface(REFIID riid, void** object)
         match = match || riid == IID_IDirect3DVolumeTexture9;
     if (!match)
         return E_NOINTERFACE;
-    AddRef();
+    this->AddRef();
     *object = static_cast<I*>(this);
     return S_OK;
 }
 
-template <class I>
-ULONG TextureBase<I>::AddRef()
-{
-    const ULONG count = refs_.add();
-    if (count == 1 && !deviceHeld_) {  // handed out again by the device (GetTexture)
-        device_->AddRef();
-        deviceHeld_ = true;
-    }
-    return count;
-}
-
-template <class I>
-ULONG TextureBase<I>::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0) {
-        Device* device = device_;
-        const bool held = std::exchange(deviceHeld_, false);
-        if (binds_ == 0)
-            delete this;
-        if (held)
-            device->Release();
-    }
-    return left;
-}
-
-template <class I>
-HRESULT TextureBase<I>::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
-    return D3D_OK;
-}
-
-template <class I>
-HRESULT TextureBase<I>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
-{
-    return private_.set(guid, data, size, flags);
-}
-template <class I>
-HRESULT TextureBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
-{
-    return private_.get(guid, data, size);
-}
-template <class I>
-HRESULT TextureBase<I>::FreePrivateData(REFGUID guid)
-{
-    return private_.free(guid);
-}
 template <class I>
 DWORD TextureBase<I>::SetPriority(DWORD priority)
 {
@@ -291,11 +306,6 @@ DWORD TextureBase<I>::SetPriority(DWORD priority)
     if (storage_.pool == D3DPOOL_MANAGED)
         priority_ = priority;
     return old;
-}
-template <class I>
-DWORD TextureBase<I>::GetPriority()
-{
-    return priority_;
 }
 template <class I>
 DWORD TextureBase<I>::SetLOD(DWORD lod)
@@ -786,25 +796,10 @@ HRESULT BufferStorage::unlock()
 }
 
 template <class I>
-BufferBase<I>::BufferBase(Device* device, ObjectKind kind) : device_(device), kind_(kind)
-{
-    device_->AddRef();
-    device_->registerObject(static_cast<IUnknown*>(this), kind);
-}
-
-template <class I>
 BufferBase<I>::~BufferBase()
 {
-    device_->unregisterObject(static_cast<IUnknown*>(this));
     if (storage_.glName)
         device_->releaseGlBuffer(storage_.glName);
-}
-
-template <class I>
-void BufferBase<I>::bindRelease()
-{
-    if (--binds_ == 0 && refs_.value() == 0)
-        delete this;
 }
 
 template <class I>
@@ -816,57 +811,9 @@ HRESULT BufferBase<I>::QueryInterface(REFIID riid, void** object)
     const IID& own = kind_ == ObjectKind::VertexBuffer ? IID_IDirect3DVertexBuffer9 : IID_IDirect3DIndexBuffer9;
     if (riid != IID_IUnknown && riid != IID_IDirect3DResource9 && riid != own)
         return E_NOINTERFACE;
-    AddRef();
+    this->AddRef();
     *object = static_cast<I*>(this);
     return S_OK;
-}
-template <class I>
-ULONG BufferBase<I>::AddRef()
-{
-    const ULONG count = refs_.add();
-    if (count == 1 && !deviceHeld_) {
-        device_->AddRef();
-        deviceHeld_ = true;
-    }
-    return count;
-}
-template <class I>
-ULONG BufferBase<I>::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0) {
-        Device* device = device_;
-        const bool held = std::exchange(deviceHeld_, false);
-        if (binds_ == 0)
-            delete this;
-        if (held)
-            device->Release();
-    }
-    return left;
-}
-template <class I>
-HRESULT BufferBase<I>::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
-    return D3D_OK;
-}
-template <class I>
-HRESULT BufferBase<I>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
-{
-    return private_.set(guid, data, size, flags);
-}
-template <class I>
-HRESULT BufferBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
-{
-    return private_.get(guid, data, size);
-}
-template <class I>
-HRESULT BufferBase<I>::FreePrivateData(REFGUID guid)
-{
-    return private_.free(guid);
 }
 template <class I>
 DWORD BufferBase<I>::SetPriority(DWORD priority)
@@ -874,11 +821,6 @@ DWORD BufferBase<I>::SetPriority(DWORD priority)
     const DWORD old = priority_;
     priority_ = priority;
     return old;
-}
-template <class I>
-DWORD BufferBase<I>::GetPriority()
-{
-    return priority_;
 }
 
 template class BufferBase<IDirect3DVertexBuffer9>;

@@ -95,36 +95,22 @@ HRESULT unlockSubresource(TextureStorage& storage, UINT face, UINT level);
 class Surface;
 class Volume;
 
-// Common part of the three texture classes.
+// What every texture and buffer shares: the device it belongs to (held while the object
+// has public references), the public and binding counts, private data and priority.
 template <class Interface>
-class TextureBase : public Interface, public Bindable {
+class ResourceBase : public Interface, public Bindable {
 public:
-    TextureBase(Device* device, ObjectKind kind);
-    virtual ~TextureBase();
+    ResourceBase(Device* device, ObjectKind kind);
+    virtual ~ResourceBase();
 
-    // IUnknown
-    HRESULT QueryInterface(REFIID riid, void** object) override;
     ULONG AddRef() override;
     ULONG Release() override;
-    // IDirect3DResource9
     HRESULT GetDevice(IDirect3DDevice9** device) override;
     HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override;
     HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override;
     HRESULT FreePrivateData(REFGUID guid) override;
-    DWORD SetPriority(DWORD priority) override;
-    DWORD GetPriority() override;
+    DWORD GetPriority() override { return priority_; }
     void PreLoad() override {}
-    D3DRESOURCETYPE GetType() override { return storage_.type; }
-    // IDirect3DBaseTexture9
-    DWORD SetLOD(DWORD lod) override;
-    DWORD GetLOD() override;
-    DWORD GetLevelCount() override { return storage_.levels; }
-    HRESULT SetAutoGenFilterType(D3DTEXTUREFILTERTYPE filter) override;
-    D3DTEXTUREFILTERTYPE GetAutoGenFilterType() override { return storage_.autoGenFilter; }
-    void GenerateMipSubLevels() override;
-
-    TextureStorage& storage() { return storage_; }
-    Device* device() const { return device_; }
     void bindAdd() override { ++binds_; }
     void bindRelease() override;
 
@@ -136,6 +122,35 @@ protected:
     bool deviceHeld_ = true;
     PrivateData private_;
     DWORD priority_ = 0;
+};
+
+// Common part of the three texture classes.
+template <class Interface>
+class TextureBase : public ResourceBase<Interface> {
+public:
+    TextureBase(Device* device, ObjectKind kind) : ResourceBase<Interface>(device, kind) {}
+    ~TextureBase() override;
+
+    // IUnknown
+    HRESULT QueryInterface(REFIID riid, void** object) override;
+    // IDirect3DResource9
+    DWORD SetPriority(DWORD priority) override;
+    D3DRESOURCETYPE GetType() override { return storage_.type; }
+    // IDirect3DBaseTexture9
+    DWORD SetLOD(DWORD lod) override;
+    DWORD GetLOD() override;
+    DWORD GetLevelCount() override { return storage_.levels; }
+    HRESULT SetAutoGenFilterType(D3DTEXTUREFILTERTYPE filter) override;
+    D3DTEXTUREFILTERTYPE GetAutoGenFilterType() override { return storage_.autoGenFilter; }
+    void GenerateMipSubLevels() override;
+
+    TextureStorage& storage() { return storage_; }
+    Device* device() const { return this->device_; }
+
+protected:
+    using ResourceBase<Interface>::device_;
+    using ResourceBase<Interface>::kind_;
+    using ResourceBase<Interface>::priority_;
     TextureStorage storage_;
 };
 
@@ -289,35 +304,21 @@ struct BufferStorage {
 };
 
 template <class Interface>
-class BufferBase : public Interface, public Bindable {
+class BufferBase : public ResourceBase<Interface> {
 public:
-    BufferBase(Device* device, ObjectKind kind);
-    virtual ~BufferBase();
+    BufferBase(Device* device, ObjectKind kind) : ResourceBase<Interface>(device, kind) {}
+    ~BufferBase() override;
     HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetDevice(IDirect3DDevice9** device) override;
-    HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override;
-    HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override;
-    HRESULT FreePrivateData(REFGUID guid) override;
     DWORD SetPriority(DWORD priority) override;
-    DWORD GetPriority() override;
-    void PreLoad() override {}
     HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override { return storage_.lock(offset, size, data, flags); }
     HRESULT Unlock() override { return storage_.unlock(); }
 
     BufferStorage& storage() { return storage_; }
-    void bindAdd() override { ++binds_; }
-    void bindRelease() override;
 
 protected:
-    Device* device_;
-    ObjectKind kind_;
-    RefCount refs_;
-    std::uint32_t binds_ = 0;
-    bool deviceHeld_ = true;
-    PrivateData private_;
-    DWORD priority_ = 0;
+    using ResourceBase<Interface>::device_;
+    using ResourceBase<Interface>::kind_;
+    using ResourceBase<Interface>::priority_;
     BufferStorage storage_;
 };
 
