@@ -141,18 +141,78 @@ void pointRepsFromPositions(const BYTE* base, UINT stride, DWORD vertexCount, fl
     for (DWORD v = 0; v < vertexCount; ++v) reps[v] = sets.find(v);
 }
 
-// Edges waiting for their neighbour, keyed by their two representatives. Faces come in
-// order and most neighbours are near in that order, so the table stays small; linear
-// probing with backward-shift removal keeps entries of one key in the order they came.
-class OpenEdges {
+// Edges waiting for their neighbour, listed under the smaller of their two
+// representatives, oldest first. A representative has only a few edges waiting at a time,
+// and faces near in order share vertices near in number, so the lists are short and the
+// list heads of one stretch of faces stay in the cache: no hashing, no probing. A list
+// longer than LONGEST gives up (`full`), so a hostile mesh can't make the walks quadratic.
+class EdgeLists {
 public:
-    OpenEdges() : slots_(1024) {}
+    explicit EdgeLists(DWORD vertexCount) : heads_(vertexCount, NONE) {}
+
+    static constexpr unsigned LONGEST = 64;
+    bool full = false;
+
+    // The earliest waiting edge over (low, high) whose face is not `face`, removed; or
+    // NO_FACE, and `edge` waits instead, at the end of the list the search walked.
+    DWORD match(DWORD low, DWORD high, DWORD face, DWORD edge)
+    {
+        DWORD last = NONE;  // the node before the one looked at; NONE for the list head
+        unsigned walked = 0;
+        for (DWORD i = heads_[low]; i != NONE; last = i, i = nodes_[i].next) {
+            if (++walked > LONGEST) {
+                full = true;
+                return NO_FACE;
+            }
+            Node& n = nodes_[i];
+            if (n.high == high && n.edge - face * 3 >= 3) {  // not one of this face's own edges
+                linkAfter(low, last) = n.next;
+                n.next = free_;
+                free_ = i;
+                return n.edge;
+            }
+        }
+        DWORD i = free_;
+        if (i != NONE) {
+            free_ = nodes_[i].next;
+        } else {
+            i = static_cast<DWORD>(nodes_.size());
+            nodes_.emplace_back();
+        }
+        nodes_[i] = Node{high, edge, NONE};
+        linkAfter(low, last) = i;
+        return NO_FACE;
+    }
+
+private:
+    static constexpr DWORD NONE = 0xFFFFFFFFu;
+    struct Node {
+        DWORD high;
+        DWORD edge;
+        DWORD next;
+    };
+    DWORD& linkAfter(DWORD low, DWORD node) { return node == NONE ? heads_[low] : nodes_[node].next; }
+
+    std::vector<DWORD> heads_;
+    std::vector<Node> nodes_;  // waiting edges, and from free_ on those that met theirs
+    DWORD free_ = NONE;
+};
+
+// Edges waiting for their neighbour, keyed by their two representatives, for meshes where
+// the lists below grow long (many edges waiting on one vertex, as around the centre of a
+// large fan). Faces come in order and most neighbours are near in that order, so the table
+// stays small; linear probing with backward-shift removal keeps entries of one key in the
+// order they came.
+class EdgeTable {
+public:
+    EdgeTable() : slots_(1024) {}
 
     // The first waiting edge with this key whose face is not `face`, removed; or NO_FACE,
     // and `edge` waits instead. One probe does both: the empty slot that ends the search is
     // where the edge would be placed.
-    DWORD match(std::uint64_t key, DWORD face, DWORD edge)
+    DWORD match(DWORD low, DWORD high, DWORD face, DWORD edge)
     {
+        const std::uint64_t key = std::uint64_t(low) << 32 | high;
         if ((count_ + 1) * 2 > slots_.size()) grow();
         for (std::size_t i = home(key);; i = (i + 1) & mask()) {
             Slot& s = slots_[i];
@@ -222,19 +282,15 @@ private:
     std::size_t count_ = 0;
 };
 
-template <typename Index>
-bool adjacencyFromPointReps(const Index* indices, DWORD faceCount, DWORD vertexCount, const DWORD* reps,
-                            DWORD* adjacency)
+// Each edge meets the earliest waiting edge over the same two points from another face, or
+// waits itself: edges shared by more than two faces pair up in face order. False when the
+// edge store gives up.
+template <typename Index, typename Edges>
+bool pairEdges(const Index* indices, DWORD faceCount, DWORD vertexCount, const DWORD* reps, DWORD* adjacency,
+               Edges& open)
 {
     constexpr Index marker = static_cast<Index>(~Index(0));
-    if (reps)
-        for (DWORD v = 0; v < vertexCount; ++v)
-            if (reps[v] >= vertexCount) return false;
     auto rep = [&](DWORD v) { return reps ? reps[v] : v; };
-
-    // Each edge meets the earliest waiting edge over the same two points from another face,
-    // or waits itself: edges shared by more than two faces pair up in face order.
-    OpenEdges open;
     for (DWORD f = 0; f < faceCount; ++f) {
         // Every entry is written as its edge comes up (a later face may fill it in), so
         // the array is not cleared first.
@@ -249,16 +305,33 @@ bool adjacencyFromPointReps(const Index* indices, DWORD faceCount, DWORD vertexC
             const DWORD ra = r[k], rb = r[(k + 1) % 3];
             if (ra == NO_FACE || rb == NO_FACE) continue;
             if (ra == rb) continue;
-            const std::uint64_t key = std::uint64_t(std::min(ra, rb)) << 32 | std::max(ra, rb);
             const DWORD edge = f * 3 + k;
-            const DWORD other = open.match(key, f, edge);
+            const DWORD other = open.match(std::min(ra, rb), std::max(ra, rb), f, edge);
             if (other != NO_FACE) {
                 adjacency[edge] = other / 3;
                 adjacency[other] = f;
             }
         }
+        if constexpr (requires { open.full; })
+            if (open.full) return false;
     }
     return true;
+}
+
+template <typename Index>
+bool adjacencyFromPointReps(const Index* indices, DWORD faceCount, DWORD vertexCount, const DWORD* reps,
+                            DWORD* adjacency)
+{
+    if (reps)
+        for (DWORD v = 0; v < vertexCount; ++v)
+            if (reps[v] >= vertexCount) return false;
+    {
+        EdgeLists lists(vertexCount);
+        if (pairEdges(indices, faceCount, vertexCount, reps, adjacency, lists)) return true;
+    }
+    // Long lists: the same pairing again, through the table.
+    EdgeTable table;
+    return pairEdges(indices, faceCount, vertexCount, reps, adjacency, table);
 }
 
 template <typename Index>

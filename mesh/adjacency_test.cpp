@@ -13,6 +13,28 @@ namespace {
 
 constexpr DWORD N = NO_FACE;
 
+// Reference: each edge pairs with the earliest waiting edge of another face.
+std::vector<DWORD> pairingInFaceOrder(const std::vector<DWORD>& indices)
+{
+    std::vector<DWORD> expected(indices.size(), NO_FACE);
+    std::map<std::pair<DWORD, DWORD>, std::vector<DWORD>> waiting;
+    for (DWORD e = 0; e < indices.size(); ++e) {
+        const DWORD a = indices[e], b = indices[(e / 3) * 3 + (e % 3 + 1) % 3];
+        if (a == b) continue;
+        auto& list = waiting[{std::min(a, b), std::max(a, b)}];
+        auto it = list.begin();
+        while (it != list.end() && *it / 3 == e / 3) ++it;
+        if (it == list.end()) {
+            list.push_back(e);
+        } else {
+            expected[e] = *it / 3;
+            expected[*it] = e / 3;
+            list.erase(it);
+        }
+    }
+    return expected;
+}
+
 TEST(Adjacency, NeighboursAcrossSharedEdges)
 {
     // A quad (0, 1, 2, 3) split into two triangles, and a third triangle on edge 1-2.
@@ -45,6 +67,21 @@ TEST(Adjacency, EdgeOfThreeFacesPairsTwoAndLeavesOne)
     EXPECT_EQ(adjacency[0], 1u);
     EXPECT_EQ(adjacency[3], 0u);
     EXPECT_EQ(adjacency[6], N);
+}
+
+TEST(Adjacency, ManyEdgesWaitingOnOneVertexPairAsWell)
+{
+    // A fan of 500 blades around vertex 0 whose spokes meet nothing at first, then blades
+    // that close some of them, one spoke three times: hundreds of edges wait on vertex 0.
+    std::vector<DWORD> indices;
+    for (DWORD i = 0; i < 500; ++i) indices.insert(indices.end(), {0, 2 * i + 1, 2 * i + 2});
+    for (DWORD i = 0; i < 500; i += 7) indices.insert(indices.end(), {0, 2 * i + 2, 2 * i + 3});
+    indices.insert(indices.end(), {0, 1, 1001});
+    const DWORD faces = static_cast<DWORD>(indices.size() / 3);
+    std::vector<DWORD> adjacency(indices.size());
+    ASSERT_TRUE(adjacencyFromPointReps(indices.data(), faces, 1002, nullptr, adjacency.data()));
+    EXPECT_EQ(adjacency, pairingInFaceOrder(indices));
+    EXPECT_EQ(adjacency[500 * 3], 0u);  // the first closing blade meets blade 0 on spoke 0-2
 }
 
 TEST(Adjacency, MarkedFacesDegenerateEdgesAndStrayIndicesTakePartInNothing)
@@ -80,23 +117,7 @@ TEST(Adjacency, LargeMeshesInAnyFaceOrderMatchPairingInFaceOrder)
     std::vector<DWORD> adjacency(indices.size());
     ASSERT_TRUE(adjacencyFromPointReps(indices.data(), faces, N * N, nullptr, adjacency.data()));
 
-    // Reference: each edge pairs with the earliest waiting edge of another face.
-    std::vector<DWORD> expected(indices.size(), NO_FACE);
-    std::map<std::pair<DWORD, DWORD>, std::vector<DWORD>> waiting;
-    for (DWORD e = 0; e < indices.size(); ++e) {
-        const DWORD a = indices[e], b = indices[(e / 3) * 3 + (e % 3 + 1) % 3];
-        auto& list = waiting[{std::min(a, b), std::max(a, b)}];
-        auto it = list.begin();
-        while (it != list.end() && *it / 3 == e / 3) ++it;
-        if (it == list.end()) {
-            list.push_back(e);
-        } else {
-            expected[e] = *it / 3;
-            expected[*it] = e / 3;
-            list.erase(it);
-        }
-    }
-    EXPECT_EQ(adjacency, expected);
+    EXPECT_EQ(adjacency, pairingInFaceOrder(indices));
     DWORD paired = 0;
     for (DWORD a : adjacency) paired += a != NO_FACE;
     EXPECT_GT(paired, 9000u);
