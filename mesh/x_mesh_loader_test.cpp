@@ -148,6 +148,33 @@ TEST_F(LoaderTest, PolygonsBecomeFansAndDegenerateTrianglesAreDropped)
     EXPECT_EQ(l.adjacencyWords(), (std::vector<DWORD>{N, N, 1, 0, 2, N, 1, N, N}));
 }
 
+TEST_F(LoaderTest, AdjacencyFromPositionsIsTheOneTheBuiltMeshGenerates)
+{
+    // The load works adjacency out from the file's vertices and triangles; it must be what
+    // the built mesh (copies for other normals included) gives itself. Vertex 4 sits where
+    // vertex 1 does, edge 0-1 is met by three faces, vertices 0 and 1 are split by their
+    // normals, and face 4 is degenerate. One material, so the sort keeps the face order.
+    const std::string normals = R"(
+ MeshNormals {
+  2;
+  0.0;0.0;1.0;, 0.0;1.0;0.0;;
+  5;
+  3;0,0,0;, 3;0,0,0;, 3;1,1,1;, 3;1,1,1;, 3;0,1,0;;
+ }
+)";
+    auto l = load(test::meshObject({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}, {0, 0, 1}, {0, -1, 0}},
+                                   {{0, 1, 2}, {1, 3, 2}, {4, 0, 5}, {0, 1, 6}, {2, 2, 3}}, normals));
+    ASSERT_EQ(l.hr, S_OK);
+    ASSERT_EQ(l.mesh->GetNumFaces(), 4u);
+    EXPECT_GT(l.mesh->GetNumVertices(), 7u);  // split copies were made
+    std::vector<DWORD> generated(12);
+    ASSERT_EQ(l.mesh->GenerateAdjacency(0.0f, generated.data()), S_OK);
+    EXPECT_EQ(l.adjacencyWords(), generated);
+    // Face 0 meets face 1 across 1-2 and, first in order, face 2 across 0-1 (through the
+    // coincident vertex 4); face 3 is left without a neighbour on that edge.
+    EXPECT_EQ(l.adjacencyWords(), (std::vector<DWORD>{2, 1, N, N, N, 0, 0, N, N, N, N, N}));
+}
+
 TEST_F(LoaderTest, IndexWidthFollowsTheVertexCount)
 {
     for (DWORD vertices : {65534u, 65535u}) {
