@@ -2,7 +2,8 @@
 // the bundled city's triangles (dumped by world_frame_rate_bench from the same meshes, world
 // matrices, materials and camera as the game's first frame) with one draw call per subset,
 // per-vertex directional plus ambient lighting, depth test and back-face culling, and
-// presents without vsync. It is what the game's device does, with nothing in between.
+// presents without vsync, finishing every frame. It is what the game's device does, with
+// nothing in between.
 //
 //   plain_gl_city DUMP_FILE FRAMES WIDTH HEIGHT
 //
@@ -200,6 +201,11 @@ int main(int argc, char** argv)
                            width * 3);
         }
         SDL_GL_SwapWindow(window);
+        // Headless, the window is an off-screen surface whose swap hands nothing over, and
+        // the software renderer would then batch several frames into one pass. The game
+        // finishes every frame it presents (it keeps it for read-back), so each frame here is
+        // sent to the renderer too, as a swap on a real window does.
+        glFlush();
     }
     std::printf("plain_gl_city: %ld frames, %llu triangles and %zu objects a frame\n", frames,
                 static_cast<unsigned long long>(triangles), draws.size());
