@@ -1,16 +1,12 @@
 #include "mesh/mesh_builder.h"
 
 #include "mesh/adjacency.h"
-#include "mesh/d3dx_buffer.h"
+#include "mesh/position_adjacency_job.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <latch>
-#include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 
 namespace mesh {
 
@@ -84,90 +80,6 @@ bool sameFloats(const float* a, const float* b, std::size_t n)
 
 std::size_t align(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
-// Adjacency from positions depends only on the file's vertices and triangles, not on the
-// copies made for other normals: a copy sits at its file vertex's position, and file
-// vertices come before every copy, so a copy's representative is its file vertex's. The
-// job works it out on a second thread while the buffers are built, from the triangles as
-// read (before any corner moves to a copy) with the degenerate ones left out, as the mesh
-// will have them.
-class PositionAdjacencyJob {
-public:
-    explicit PositionAdjacencyJob(const MeshRecords& r) : records_(r)
-    {
-        try {
-            thread_ = std::thread([this] { run(); });
-        } catch (const std::system_error&) {
-            run();  // no second thread to be had: the same work, here
-        }
-    }
-    ~PositionAdjacencyJob()
-    {
-        if (thread_.joinable()) thread_.join();
-    }
-    PositionAdjacencyJob(const PositionAdjacencyJob&) = delete;
-    PositionAdjacencyJob& operator=(const PositionAdjacencyJob&) = delete;
-
-    // Returns once the job no longer reads the triangle records.
-    void waitForTriangles() { trianglesCopied_.wait(); }
-
-    // The adjacency of the kept triangles, once done; E_OUTOFMEMORY when the job ran out.
-    HRESULT finish(DWORD kept, ComPtr<ID3DXBuffer>& adjacency)
-    {
-        if (thread_.joinable()) thread_.join();
-        if (FAILED(result_)) return result_;
-        if (kept_ != kept) return E_FAIL;  // both sides drop the same triangles
-        adjacency = std::move(adjacency_);
-        return S_OK;
-    }
-
-private:
-    void run()
-    {
-        std::unique_ptr<std::uint32_t[]> triangles;
-        try {
-            triangles.reset(new std::uint32_t[records_.triangles.size() * 3]);
-        } catch (const std::bad_alloc&) {
-            result_ = E_OUTOFMEMORY;
-        }
-        std::size_t kept = 0;
-        if (triangles)
-            for (const TriangleRecord& t : records_.triangles) {
-                const std::uint32_t a = t.v[0], b = t.v[1], c = t.v[2];
-                if (a == b || b == c || a == c) continue;
-                triangles[kept * 3 + 0] = a;
-                triangles[kept * 3 + 1] = b;
-                triangles[kept * 3 + 2] = c;
-                ++kept;
-            }
-        trianglesCopied_.count_down();
-        if (FAILED(result_)) return;
-        kept_ = static_cast<DWORD>(kept);
-        const DWORD vertices = records_.fileVertexCount;
-        try {
-            std::unique_ptr<DWORD[]> reps(new DWORD[vertices]);
-            pointRepsFromPositions(reinterpret_cast<const BYTE*>(&records_.positions[0]), 12, vertices, 0.0f, reps.get());
-            if (std::uint64_t(kept) * 12 > 0xFFFFFFFFu) {
-                result_ = E_OUTOFMEMORY;
-                return;
-            }
-            result_ = createUninitialisedBuffer(static_cast<DWORD>(kept * 12), adjacency_.put());
-            if (FAILED(result_)) return;
-            if (!adjacencyFromPointReps(triangles.get(), kept_, vertices, reps.get(),
-                                        static_cast<DWORD*>(adjacency_->GetBufferPointer())))
-                result_ = E_FAIL;
-        } catch (const std::bad_alloc&) {
-            result_ = E_OUTOFMEMORY;
-        }
-    }
-
-    const MeshRecords& records_;
-    std::latch trianglesCopied_{1};
-    std::thread thread_;
-    HRESULT result_ = S_OK;
-    DWORD kept_ = 0;
-    ComPtr<ID3DXBuffer> adjacency_;
-};
-
 }  // namespace
 
 EffectRecord defaultEffect(const MaterialRecord& m)
@@ -227,24 +139,17 @@ HRESULT chooseFormat(const MeshRecords& r, Declaration& out)
 }
 
 HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirect3DDevice9* device, LoadedMesh& out,
-                  bool withAdjacency)
+                  bool withAdjacency, PositionAdjacencyJob* positionAdjacency)
 {
     const D3DVERTEXELEMENT9* position = findTyped(decl, D3DDECLUSAGE_POSITION, 0, D3DDECLTYPE_FLOAT3);
     const D3DVERTEXELEMENT9* normal = findTyped(decl, D3DDECLUSAGE_NORMAL, 0, D3DDECLTYPE_FLOAT3);
     const D3DVERTEXELEMENT9* diffuse = findTyped(decl, D3DDECLUSAGE_COLOR, 0, D3DDECLTYPE_D3DCOLOR);
     const D3DVERTEXELEMENT9* texcoord = findTyped(decl, D3DDECLUSAGE_TEXCOORD, 0, D3DDECLTYPE_FLOAT2);
 
-    // Adjacency from positions starts at once, beside the build (the file's own adjacency
-    // and its duplication indices are cheap and come after the build instead).
-    std::unique_ptr<PositionAdjacencyJob> adjacencyJob;
-    if (withAdjacency && !r.hasFaceAdjacency && !r.hasDuplication && position &&
-        r.fileVertexCount > 0 && r.positions.size() >= std::size_t(r.fileVertexCount) * 3) {
-        try {
-            adjacencyJob = std::make_unique<PositionAdjacencyJob>(r);
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-    }
+    // Adjacency from positions comes from the job, beside the build, unless the file gives
+    // its own or its duplication indices (cheap, worked out after the build).
+    PositionAdjacencyJob* adjacencyJob =
+        withAdjacency && !r.hasFaceAdjacency && !r.hasDuplication && position ? positionAdjacency : nullptr;
 
     try {
         // 1. Computed normals: each corner adds its face's normal to its vertex.
@@ -285,7 +190,7 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         }
 
         // Corners move to copies from here on.
-        if (adjacencyJob) adjacencyJob->waitForTriangles();
+        if (adjacencyJob) adjacencyJob->takeTriangles();
 
         // 2. Normals from the file: a vertex met with a second, different normal is split,
         // reusing a copy in its ring that already matches.

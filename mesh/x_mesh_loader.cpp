@@ -8,11 +8,13 @@
 #include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
 #include "mesh/mesh_builder.h"
+#include "mesh/position_adjacency_job.h"
 #include "mesh/x_templates.h"
 #include "platform/xfile/dxfile.h"
 
 #include <clocale>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -471,7 +473,8 @@ HRESULT readMaterialList(IDirectXFileData* object, MeshRecords& r)
 
 // ---- One Mesh object ------------------------------------------------------------------
 
-HRESULT readMesh(IDirectXFileData* object, MeshRecords& r)
+// With `adjacencyJob`, adjacency from positions is started as soon as the positions are known.
+HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, std::unique_ptr<PositionAdjacencyJob>* adjacencyJob)
 {
     Cursor c(nullptr, 0);
     HRESULT hr = getData(object, c);
@@ -498,6 +501,7 @@ HRESULT readMesh(IDirectXFileData* object, MeshRecords& r)
 
     r.fileVertexCount = vertices;
     r.positions.view(positions, std::size_t(vertices) * 3);
+    if (adjacencyJob) *adjacencyJob = std::make_unique<PositionAdjacencyJob>(r);
     // Reserved and appended rather than sized: the records are written once, not zeroed first.
     r.vertices.reserve(vertices);
     for (std::uint32_t v = 0; v < vertices; ++v) r.vertices.push_back(VertexRecord{v, v, v, {0, 0, 0}, 0, 0, false});
@@ -553,12 +557,13 @@ HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* devi
     NumericLocaleC locale;
     try {
         MeshRecords records;
-        HRESULT hr = readMesh(object, records);
+        std::unique_ptr<PositionAdjacencyJob> adjacencyJob;  // after the records: stopped first
+        HRESULT hr = readMesh(object, records, withAdjacency ? &adjacencyJob : nullptr);
         if (FAILED(hr)) return hr;
         Declaration decl;
         hr = chooseFormat(records, decl);
         if (FAILED(hr)) return hr;
-        return buildMesh(records, decl, options, device, out, withAdjacency);
+        return buildMesh(records, decl, options, device, out, withAdjacency, adjacencyJob.get());
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const std::length_error&) {
