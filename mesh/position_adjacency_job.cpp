@@ -47,6 +47,7 @@ void PositionAdjacencyJob::takeTriangles()
 
 HRESULT PositionAdjacencyJob::finish(DWORD kept, ComPtr<ID3DXBuffer>& adjacency)
 {
+    if (onThread_ && !trianglesReady_) return E_FAIL;  // never given the triangles: nothing to wait for
     if (thread_.joinable()) thread_.join();
     if (FAILED(result_)) return result_;
     if (kept_ != kept || !adjacency_) return E_FAIL;  // both sides drop the same triangles
