@@ -487,43 +487,40 @@ HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, std::unique_ptr<Posit
     c.u32(faces);
     // Each face takes at least 16 bytes: refuse counts the data can't hold before sizing.
     if (!c.has(std::uint64_t(faces) * 16)) return E_FAIL;
-    const BYTE* faceData = c.here();
+    // One pass reads and checks the faces. A face is its count and its indices, so the
+    // triangles are the data's words less three per face, once the faces fill the data
+    // exactly (checked at the end): the records are reserved from that.
+    const bool building = vertices != 0 && faces != 0;
+    if (building) {
+        r.fileVertexCount = vertices;
+        r.positions.view(positions, std::size_t(vertices) * 3);
+        if (adjacencyJob) *adjacencyJob = std::make_unique<PositionAdjacencyJob>(r);
+        // Reserved and appended rather than sized: the records are written once, not zeroed first.
+        r.vertices.reserve(vertices);
+        for (std::uint32_t v = 0; v < vertices; ++v) r.vertices.push_back(VertexRecord{v, v, v, {0, 0, 0}, 0, 0, false});
+        r.triangles.reserve(std::size_t(c.left() / 4 - std::uint64_t(faces) * 3));
+        r.faceFirstTriangle.reserve(faces);
+    }
     std::uint64_t triangles = 0;
-    for (std::uint32_t f = 0; f < faces; ++f) {
-        std::uint32_t n;
+    bool strayIndex = false;  // an index past the vertices: E_FAIL, once the checks before it pass
+    for (std::uint32_t face = 0; face < faces; ++face) {
+        std::uint32_t n, v0, prev, cur;
         if (!c.u32(n) || n < 3 || !c.has(std::uint64_t(n) * 4)) return E_FAIL;
-        c.skip(std::size_t(n) * 4);
+        c.u32(v0);
+        c.u32(prev);
+        strayIndex |= v0 >= vertices || prev >= vertices;
+        if (building) r.faceFirstTriangle.push_back(static_cast<std::uint32_t>(triangles));
+        for (std::uint32_t k = 2; k < n; ++k) {
+            c.u32(cur);
+            strayIndex |= cur >= vertices;
+            if (building) r.triangles.push_back(TriangleRecord{{v0, prev, cur}, 0});
+            prev = cur;
+        }
         triangles += n - 2;
     }
     if (c.left() != 0) return E_FAIL;
-    if (vertices == 0 || faces == 0) return D3DXERR_LOADEDMESHASNODATA;
-    if (triangles > 0xFFFFFFF0u) return E_FAIL;
-
-    r.fileVertexCount = vertices;
-    r.positions.view(positions, std::size_t(vertices) * 3);
-    if (adjacencyJob) *adjacencyJob = std::make_unique<PositionAdjacencyJob>(r);
-    // Reserved and appended rather than sized: the records are written once, not zeroed first.
-    r.vertices.reserve(vertices);
-    for (std::uint32_t v = 0; v < vertices; ++v) r.vertices.push_back(VertexRecord{v, v, v, {0, 0, 0}, 0, 0, false});
-    r.triangles.reserve(std::size_t(triangles));
-    r.faceFirstTriangle.reserve(faces);
-    Cursor f(faceData, static_cast<DWORD>(c.here() - faceData));
-    std::size_t t = 0;
-    for (std::uint32_t face = 0; face < faces; ++face) {
-        std::uint32_t n, v0, prev, cur;
-        f.u32(n);
-        r.faceFirstTriangle.push_back(static_cast<std::uint32_t>(t));
-        f.u32(v0);
-        f.u32(prev);
-        if (v0 >= vertices || prev >= vertices) return E_FAIL;
-        for (std::uint32_t k = 2; k < n; ++k) {
-            f.u32(cur);
-            if (cur >= vertices) return E_FAIL;
-            r.triangles.push_back(TriangleRecord{{v0, prev, cur}, 0});
-            ++t;
-            prev = cur;
-        }
-    }
+    if (!building) return D3DXERR_LOADEDMESHASNODATA;
+    if (triangles > 0xFFFFFFF0u || strayIndex) return E_FAIL;
 
     bool sawNormals = false;
     hr = forEachChild(object, [&](IDirectXFileData* child) -> HRESULT {
