@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <numeric>
 
 namespace mesh {
 
@@ -80,6 +82,143 @@ bool sameFloats(const float* a, const float* b, std::size_t n)
 
 std::size_t align(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
+// The vertices of the mesh being built: the file's, then the copies made for other
+// normals. A copy keeps its file vertex's position, colour and texture coordinates.
+class BuildVertices {
+public:
+    explicit BuildVertices(const MeshRecords& r) : r_(r), fileCount_(r.fileVertexCount)
+    {
+        if (r.hasNormals) normalOf_.assign(fileCount_, NO_INDEX);
+        if (r.hasDuplication) ringNext_ = r.ringNext;
+    }
+
+    std::size_t count() const { return std::size_t(fileCount_) + copyOf_.size(); }
+    bool full() const { return full_; }  // a copy was wanted past the last vertex number
+    std::uint32_t fileVertex(std::uint32_t v) const { return v < fileCount_ ? v : copyOf_[v - fileCount_]; }
+
+    // The normal of vertex v: the file's, the computed one, or none (zero).
+    const float* normal(std::uint32_t v) const
+    {
+        static constexpr float NONE[3] = {0.0f, 0.0f, 0.0f};
+        if (!normalOf_.empty()) return normalOf_[v] == NO_INDEX ? NONE : &r_.normals[std::size_t(normalOf_[v]) * 3];
+        if (!computed_.empty()) return &computed_[std::size_t(v) * 3];
+        return NONE;
+    }
+
+    // Each corner adds its triangle's normal to its vertex; a vertex of several corners
+    // has the normalised sum.
+    void computeNormals()
+    {
+        computed_.assign(std::size_t(fileCount_) * 3, 0.0f);
+        std::vector<std::uint8_t> contributions(fileCount_, 0);  // 0, 1, or 2 for more
+        std::size_t at = 0;
+        for (std::uint32_t f = 0; f < r_.faceCount; ++f) {
+            const std::uint32_t n = r_.faces[at];
+            const std::uint32_t* v = &r_.faces[at + 1];
+            at += std::size_t(n) + 1;
+            for (std::uint32_t j = 1; j + 1 < n; ++j) {
+                const std::uint32_t c[3] = {v[0], v[j], v[j + 1]};
+                const float* p0 = &r_.positions[std::size_t(c[0]) * 3];
+                const float* p1 = &r_.positions[std::size_t(c[1]) * 3];
+                const float* p2 = &r_.positions[std::size_t(c[2]) * 3];
+                const D3DXVECTOR3 a(p0[0] - p1[0], p0[1] - p1[1], p0[2] - p1[2]);
+                const D3DXVECTOR3 b(p0[0] - p2[0], p0[1] - p2[1], p0[2] - p2[2]);
+                D3DXVECTOR3 normal;
+                D3DXVec3Cross(&normal, &a, &b);
+                D3DXVec3Normalize(&normal, &normal);
+                for (std::uint32_t vertex : c) {
+                    float* sum = &computed_[std::size_t(vertex) * 3];
+                    if (contributions[vertex] == 0) {
+                        sum[0] = normal.x;
+                        sum[1] = normal.y;
+                        sum[2] = normal.z;
+                        contributions[vertex] = 1;
+                    } else {
+                        sum[0] += normal.x;
+                        sum[1] += normal.y;
+                        sum[2] += normal.z;
+                        contributions[vertex] = 2;
+                    }
+                }
+            }
+        }
+        for (std::uint32_t v = 0; v < fileCount_; ++v) {
+            if (contributions[v] < 2) continue;
+            float* sum = &computed_[std::size_t(v) * 3];
+            D3DXVECTOR3 normal(sum[0], sum[1], sum[2]);
+            D3DXVec3Normalize(&normal, &normal);
+            sum[0] = normal.x;
+            sum[1] = normal.y;
+            sum[2] = normal.z;
+        }
+    }
+
+    // The vertex for a corner on file vertex v with file normal `normal`: v itself the
+    // first time or with the same normal (the same normal index, or equal values), else
+    // the vertex of its ring that matches, else a new copy linked into the ring (v itself,
+    // and full(), when no more vertices can be numbered).
+    std::uint32_t withNormal(std::uint32_t v, std::uint32_t normal)
+    {
+        return normalOf_[v] == normal ? v : withOtherNormal(v, normal);
+    }
+
+private:
+    [[gnu::noinline]] std::uint32_t withOtherNormal(std::uint32_t v, std::uint32_t normal)
+    {
+        std::uint32_t& own = normalOf_[v];
+        if (own == NO_INDEX) {
+            own = normal;
+            return v;
+        }
+        const float* n = &r_.normals[std::size_t(normal) * 3];
+        if (sameNormal(own, normal, n)) return v;
+        return inRing(v, normal, n);
+    }
+
+    bool sameNormal(std::uint32_t index, std::uint32_t normal, const float* n) const
+    {
+        return index == normal || sameFloats(&r_.normals[std::size_t(index) * 3], n, 3);
+    }
+
+    std::uint32_t inRing(std::uint32_t v, std::uint32_t normal, const float* n)
+    {
+        if (ringNext_.empty()) {
+            ringNext_.resize(fileCount_);
+            std::iota(ringNext_.begin(), ringNext_.end(), 0u);
+        }
+        // Another vertex of the ring is taken only where it is the same point: a copy of
+        // v, or a file vertex the duplication indices joined to v with equal values.
+        auto matches = [&](std::uint32_t c) {
+            if (normalOf_[c] == NO_INDEX || !sameNormal(normalOf_[c], normal, n)) return false;
+            const std::uint32_t a = fileVertex(v), b = fileVertex(c);
+            if (a == b) return true;
+            return sameFloats(&r_.positions[std::size_t(a) * 3], &r_.positions[std::size_t(b) * 3], 3) &&
+                   (!r_.hasTexcoords || sameFloats(&r_.texcoords[std::size_t(a) * 2], &r_.texcoords[std::size_t(b) * 2], 2)) &&
+                   (!r_.hasColors || sameFloats(&r_.colors[std::size_t(a) * 4], &r_.colors[std::size_t(b) * 4], 4));
+        };
+        for (std::uint32_t c = ringNext_[v]; c != v; c = ringNext_[c])
+            if (matches(c)) return c;
+        if (count() >= 0xFFFFFFFEu) {
+            full_ = true;  // no more numbers: the build fails once the pass is done
+            return v;
+        }
+        const auto copy = static_cast<std::uint32_t>(count());
+        copyOf_.push_back(v);
+        normalOf_.push_back(normal);
+        ringNext_.push_back(ringNext_[v]);
+        ringNext_[v] = copy;
+        return copy;
+    }
+
+    const MeshRecords& r_;
+    std::uint32_t fileCount_;
+    std::vector<std::uint32_t> normalOf_;  // per vertex, its file normal; NO_INDEX before one is met
+    std::vector<std::uint32_t> copyOf_;    // per copy, the file vertex it copies
+    std::vector<std::uint32_t> ringNext_;  // per vertex, the next of its ring; empty while each is alone
+    std::vector<float> computed_;          // 3 per file vertex, when computed
+    bool full_ = false;
+};
+
 }  // namespace
 
 EffectRecord defaultEffect(const MaterialRecord& m)
@@ -105,6 +244,99 @@ EffectRecord defaultEffect(const MaterialRecord& m)
     }
     return e;
 }
+
+namespace {
+
+// The one pass over the faces that gives the mesh its triangles: every corner on the
+// vertex with its normal (splitting vertices met with a second normal), degenerate
+// triangles dropped, the rest kept in order with their corners and materials.
+class TriangleCollector {
+public:
+    TriangleCollector(const MeshRecords& r, BuildVertices& vertices, bool numbering)
+        : r_(r), vertices_(vertices), numbering_(numbering)
+    {
+    }
+
+    HRESULT collect()
+    {
+        // Triangles with two equal file indices were counted on reading; no other is
+        // dropped unless duplication indices move two corners onto one file vertex.
+        corners_.reset(new std::uint32_t[std::size_t(r_.keptTriangleCount) * 3]);
+        if (numbering_) newNumbers_.assign(r_.triangleCount, NO_FACE);
+        // Faces with a listed material come first; the rest take material 0.
+        const auto listed = static_cast<std::uint32_t>(r_.faceMaterials.size());
+        HRESULT hr = r_.hasNormals ? faces<true, true>(listed) : faces<false, true>(listed);
+        if (SUCCEEDED(hr)) hr = r_.hasNormals ? faces<true, false>(r_.faceCount) : faces<false, false>(r_.faceCount);
+        if (SUCCEEDED(hr) && vertices_.full()) hr = E_OUTOFMEMORY;
+        return hr;
+    }
+
+    DWORD kept() const { return kept_; }
+    const std::uint32_t* corners() const { return corners_.get(); }  // 3 per kept triangle
+    void releaseCorners() { corners_.reset(); }
+    const std::vector<DWORD>& attributes() const { return attributes_; }  // of the first kept triangles
+    const std::vector<DWORD>& newNumbers() const { return newNumbers_; }  // per triangle, when numbering
+
+private:
+    template <bool Splitting, bool Listed>
+    HRESULT faces(std::uint32_t end)
+    {
+        const std::uint32_t* words = r_.faces.data();
+        const std::uint32_t* normalWords = Splitting ? r_.normalFaces.data() : nullptr;
+        const DWORD capacity = r_.keptTriangleCount;
+        std::uint32_t* out = corners_.get() + std::size_t(kept_) * 3;
+        for (; face_ < end; ++face_) {
+            const std::uint32_t n = words[at_];
+            const std::uint32_t* v = words + at_ + 1;
+            const std::uint32_t* normals = Splitting ? normalWords + at_ + 1 : nullptr;
+            at_ += std::size_t(n) + 1;
+            for (std::uint32_t j = 1; j + 1 < n; ++j, ++triangle_) {
+                std::uint32_t c0 = v[0], c1 = v[j], c2 = v[j + 1];
+                if (isDegenerate(c0, c1, c2)) {
+                    // Its corners still take their normals, as every corner does.
+                    if constexpr (Splitting) {
+                        vertices_.withNormal(c0, normals[0]);
+                        vertices_.withNormal(c1, normals[j]);
+                        vertices_.withNormal(c2, normals[j + 1]);
+                    }
+                    continue;
+                }
+                if constexpr (Splitting) {
+                    const std::uint32_t f0 = c0, f1 = c1, f2 = c2;
+                    c0 = vertices_.withNormal(c0, normals[0]);
+                    c1 = vertices_.withNormal(c1, normals[j]);
+                    c2 = vertices_.withNormal(c2, normals[j + 1]);
+                    // Moved onto another file vertex's vertices: maybe now two on one.
+                    if (((c0 ^ f0) | (c1 ^ f1) | (c2 ^ f2)) != 0 &&
+                        isDegenerate(vertices_.fileVertex(c0), vertices_.fileVertex(c1), vertices_.fileVertex(c2)))
+                        continue;
+                }
+                if (kept_ == capacity) return E_FAIL;  // the faces were counted otherwise on reading
+                if (numbering_) newNumbers_[triangle_] = kept_;
+                if constexpr (Listed) attributes_.push_back(r_.faceMaterials[face_]);
+                out[0] = c0;
+                out[1] = c1;
+                out[2] = c2;
+                out += 3;
+                ++kept_;
+            }
+        }
+        return S_OK;
+    }
+
+    const MeshRecords& r_;
+    BuildVertices& vertices_;
+    const bool numbering_;  // the new number of every triangle is wanted
+    std::unique_ptr<std::uint32_t[]> corners_;
+    std::vector<DWORD> attributes_;
+    std::vector<DWORD> newNumbers_;
+    DWORD kept_ = 0;
+    std::uint32_t face_ = 0;
+    std::uint32_t triangle_ = 0;
+    std::size_t at_ = 0;  // word of the face being read
+};
+
+}  // namespace
 
 HRESULT chooseFormat(const MeshRecords& r, Declaration& out)
 {
@@ -150,140 +382,32 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
     // its own or its duplication indices (cheap, worked out after the build).
     PositionAdjacencyJob* adjacencyJob =
         withAdjacency && !r.hasFaceAdjacency && !r.hasDuplication && position ? positionAdjacency : nullptr;
+    // Only the file's own adjacency needs the new number of every triangle.
+    const bool fileAdjacency = withAdjacency && r.hasFaceAdjacency;
 
+    BuildVertices vertices(r);
+    TriangleCollector triangles(r, vertices, fileAdjacency);
     try {
-        // 1. Computed normals: each corner adds its face's normal to its vertex.
-        if (normal && !r.hasNormals && r.computeNormals) {
-            for (TriangleRecord& t : r.triangles) {
-                const float* p0 = &r.positions[std::size_t(r.vertices[t.v[0]].fileVertex) * 3];
-                const float* p1 = &r.positions[std::size_t(r.vertices[t.v[1]].fileVertex) * 3];
-                const float* p2 = &r.positions[std::size_t(r.vertices[t.v[2]].fileVertex) * 3];
-                const D3DXVECTOR3 a(p0[0] - p1[0], p0[1] - p1[1], p0[2] - p1[2]);
-                const D3DXVECTOR3 b(p0[0] - p2[0], p0[1] - p2[1], p0[2] - p2[2]);
-                D3DXVECTOR3 n;
-                D3DXVec3Cross(&n, &a, &b);
-                D3DXVec3Normalize(&n, &n);
-                for (std::uint32_t v : t.v) {
-                    VertexRecord& rec = r.vertices[v];
-                    if (rec.contributions == 0) {
-                        rec.normal[0] = n.x;
-                        rec.normal[1] = n.y;
-                        rec.normal[2] = n.z;
-                        rec.smoothingGroup = r.smoothingGroup;
-                    } else {
-                        rec.normal[0] += n.x;
-                        rec.normal[1] += n.y;
-                        rec.normal[2] += n.z;
-                    }
-                    if (rec.contributions < 0xFFFF) ++rec.contributions;
-                }
-            }
-            for (VertexRecord& rec : r.vertices) {
-                if (rec.contributions > 1) {
-                    D3DXVECTOR3 n(rec.normal[0], rec.normal[1], rec.normal[2]);
-                    D3DXVec3Normalize(&n, &n);
-                    rec.normal[0] = n.x;
-                    rec.normal[1] = n.y;
-                    rec.normal[2] = n.z;
-                }
-            }
-        }
-
-        // Corners move to copies from here on.
-        if (adjacencyJob) adjacencyJob->takeTriangles();
-
-        // 2. Normals from the file: a vertex met with a second, different normal is split,
-        // reusing a copy in its ring that already matches.
-        std::size_t faceAt = 0;  // read position in the normal faces
-        std::uint32_t face[3] = {};
-        auto normalIndex = [&](std::size_t at) {
-            std::uint32_t v;
-            std::memcpy(&v, r.normalFaces + at * 4, 4);
-            return v;
-        };
-        for (std::size_t f = 0; r.hasNormals && f < r.faceCount(); ++f) {
-            const std::uint32_t count = normalIndex(faceAt);  // equals faceSize(f), checked on reading
-            const std::size_t first = faceAt + 1;
-            faceAt = first + count;
-            face[0] = normalIndex(first);
-            // The face's triangles (0, j + 1, j + 2), as the polygon was split.
-            for (std::uint32_t j = 0; j + 2 < count; ++j) {
-                const std::size_t t = std::size_t(r.faceFirstTriangle[f]) + j;
-                face[1] = normalIndex(first + j + 1);
-                face[2] = normalIndex(first + j + 2);
-                for (int k = 0; k < 3; ++k) {
-                    const float* n = &r.normals[std::size_t(face[k]) * 3];
-                    const std::uint32_t v = r.triangles[t].v[k];
-                    VertexRecord& rec = r.vertices[v];
-                    if (!rec.assigned) {
-                        std::memcpy(rec.normal, n, 12);
-                        rec.assigned = true;
-                        continue;
-                    }
-                    if (sameFloats(rec.normal, n, 3)) continue;
-                    auto matches = [&](const VertexRecord& c) {
-                        if (!c.assigned || !sameFloats(c.normal, n, 3)) return false;
-                        const std::uint32_t a = rec.fileVertex, b = c.fileVertex;
-                        if (a == b) return true;
-                        return sameFloats(&r.positions[std::size_t(a) * 3], &r.positions[std::size_t(b) * 3], 3) &&
-                               (!r.hasTexcoords ||
-                                sameFloats(&r.texcoords[std::size_t(a) * 2], &r.texcoords[std::size_t(b) * 2], 2)) &&
-                               (!r.hasColors || sameFloats(&r.colors[std::size_t(a) * 4], &r.colors[std::size_t(b) * 4], 4));
-                    };
-                    std::uint32_t found = NO_INDEX;
-                    for (std::uint32_t c = rec.next; c != v; c = r.vertices[c].next)
-                        if (matches(r.vertices[c])) {
-                            found = c;
-                            break;
-                        }
-                    if (found == NO_INDEX) {
-                        if (r.vertices.size() >= 0xFFFFFFFEu) return E_OUTOFMEMORY;
-                        VertexRecord copy = r.vertices[v];
-                        std::memcpy(copy.normal, n, 12);
-                        copy.assigned = true;
-                        found = static_cast<std::uint32_t>(r.vertices.size());
-                        copy.next = r.vertices[v].next;
-                        r.vertices.push_back(copy);  // may move the array: no references kept past here
-                        r.vertices[v].next = found;
-                    }
-                    r.triangles[t].v[k] = found;
-                }
-            }
-        }
+        // 1. Computed normals.
+        if (normal && !r.hasNormals && r.computeNormals) vertices.computeNormals();
+        // 2. Normals from the file, and degenerate triangles dropped, in one pass.
+        const HRESULT collected = triangles.collect();
+        if (FAILED(collected)) return collected;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-
-    // 3. Index width.
-    if (r.triangles.size() > 65534 || r.vertices.size() > 65534) options |= D3DXMESH_32BIT;
-
-    // 4. Degenerate triangles: two corners on one file vertex (a copy made for another
-    // normal is still the same point).
-    // Only the file's own adjacency needs the new number of every triangle.
-    const bool fileAdjacency = withAdjacency && r.hasFaceAdjacency;
-    std::vector<DWORD> newTriangle(fileAdjacency ? r.triangles.size() : 0, NO_FACE);
-    DWORD kept = 0;
-    for (std::size_t t = 0; t < r.triangles.size(); ++t) {
-        TriangleRecord& tri = r.triangles[t];
-        // The first records are the file vertices themselves, in order: only copies need
-        // their record read.
-        auto fileVertexOf = [&](std::uint32_t v) { return v < r.fileVertexCount ? v : r.vertices[v].fileVertex; };
-        const std::uint32_t a = fileVertexOf(tri.v[0]), b = fileVertexOf(tri.v[1]), c = fileVertexOf(tri.v[2]);
-        if (a == b || b == c || a == c) {
-            tri.v[0] = tri.v[1] = tri.v[2] = NO_INDEX;
-            continue;
-        }
-        if (fileAdjacency) newTriangle[t] = kept;
-        ++kept;
-    }
+    const DWORD kept = triangles.kept();
     if (kept == 0) return D3DXERR_LOADEDMESHASNODATA;
 
-    // 5. The mesh.
+    // 3. Index width.
+    if (r.triangleCount > 65534 || vertices.count() > 65534) options |= D3DXMESH_32BIT;
+
+    // 4. The mesh.
     ComPtr<ID3DXMesh> m;
-    HRESULT hr = D3DXCreateMesh(kept, static_cast<DWORD>(r.vertices.size()), options, decl.data(), device, m.put());
+    HRESULT hr = D3DXCreateMesh(kept, static_cast<DWORD>(vertices.count()), options, decl.data(), device, m.put());
     if (FAILED(hr)) return hr;
 
-    // 6. Vertices.
+    // 5. Vertices.
     {
         VertexLock lock(m.get(), 0);
         if (FAILED(lock.result())) return lock.result();
@@ -346,16 +470,15 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         for (const Extra& x : fvfExtras) cover(x.dest, x.bytes);
         for (const Extra& x : declExtras) cover(x.dest, x.bytes);
         if (std::find(written.begin(), written.end(), false) != written.end())
-            std::memset(lock.bytes(), 0, std::size_t(stride) * r.vertices.size());
+            std::memset(lock.bytes(), 0, std::size_t(stride) * vertices.count());
         const auto* fvfBytes = reinterpret_cast<const BYTE*>(r.fvfWords.data());
         const auto* declBytes = reinterpret_cast<const BYTE*>(r.declWords.data());
 
-        for (std::size_t i = 0; i < r.vertices.size(); ++i) {
-            const VertexRecord& rec = r.vertices[i];
+        for (std::size_t i = 0; i < vertices.count(); ++i) {
             BYTE* out = lock.bytes() + i * stride;
-            const std::size_t fv = rec.fileVertex;
+            const std::size_t fv = vertices.fileVertex(static_cast<std::uint32_t>(i));
             if (position) std::memcpy(out + position->Offset, &r.positions[fv * 3], 12);
-            if (normal) std::memcpy(out + normal->Offset, rec.normal, 12);
+            if (normal) std::memcpy(out + normal->Offset, vertices.normal(static_cast<std::uint32_t>(i)), 12);
             if (diffuse) {
                 const float* c = r.hasColors ? &r.colors[fv * 4] : nullptr;
                 const float white[4] = {1.0f, 1.0f, 1.0f, 0.0f};
@@ -370,32 +493,29 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         }
     }
 
-    // 7. Attributes and indices in triangle order.
+    // 6. Attributes and indices in triangle order.
     {
-        DWORD* attributes = nullptr;
-        m->LockAttributeBuffer(0, &attributes);
+        DWORD* attributeBuffer = nullptr;
+        hr = m->LockAttributeBuffer(0, &attributeBuffer);
+        if (FAILED(hr)) return hr;
+        const std::vector<DWORD>& listed = triangles.attributes();
+        std::copy(listed.begin(), listed.end(), attributeBuffer);
+        std::fill(attributeBuffer + listed.size(), attributeBuffer + kept, 0);
+        m->UnlockAttributeBuffer();
         IndexLock lock(m.get(), 0);
         if (FAILED(lock.result())) return lock.result();
-        const bool wide = (m->GetOptions() & D3DXMESH_32BIT) != 0;
-        DWORD f = 0;
-        for (const TriangleRecord& t : r.triangles) {
-            if (t.v[0] == NO_INDEX) continue;
-            attributes[f] = t.material;
-            for (int k = 0; k < 3; ++k) {
-                if (wide) {
-                    const std::uint32_t v = t.v[k];
-                    std::memcpy(lock.bytes() + (std::size_t(f) * 3 + k) * 4, &v, 4);
-                } else {
-                    const auto v = static_cast<std::uint16_t>(t.v[k]);
-                    std::memcpy(lock.bytes() + (std::size_t(f) * 3 + k) * 2, &v, 2);
-                }
-            }
-            ++f;
+        const std::size_t count = std::size_t(kept) * 3;
+        const std::uint32_t* corners = triangles.corners();
+        if (m->GetOptions() & D3DXMESH_32BIT) {
+            std::memcpy(lock.bytes(), corners, count * 4);
+        } else {
+            auto* to = reinterpret_cast<std::uint16_t*>(lock.bytes());
+            for (std::size_t i = 0; i < count; ++i) to[i] = static_cast<std::uint16_t>(corners[i]);
         }
-        m->UnlockAttributeBuffer();
     }
+    triangles.releaseCorners();
 
-    // 8. Adjacency: the file's own, its point representatives, or from positions. Not built
+    // 7. Adjacency: the file's own, its point representatives, or from positions. Not built
     // when nobody takes it: the sort below does not need it.
     DWORD* adjacency = nullptr;
     if (adjacencyJob) {
@@ -410,7 +530,8 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
     }
     if (adjacency && r.hasFaceAdjacency) {
         std::fill(adjacency, adjacency + std::size_t(kept) * 3, NO_FACE);
-        for (std::size_t t = 0; t < r.triangles.size(); ++t) {
+        const std::vector<DWORD>& newTriangle = triangles.newNumbers();
+        for (std::size_t t = 0; t < newTriangle.size(); ++t) {
             if (newTriangle[t] == NO_FACE) continue;
             for (int k = 0; k < 3; ++k) {
                 const DWORD g = r.faceAdjacency[t * 3 + k];
@@ -418,9 +539,10 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
             }
         }
     } else if (adjacency && r.hasDuplication) {
-        std::vector<DWORD> reps(r.vertices.size());
-        for (std::size_t i = 0; i < r.vertices.size(); ++i) reps[i] = r.vertices[i].source;
-        // Representatives name file vertices, which are the first records.
+        std::vector<DWORD> reps(vertices.count());
+        for (std::size_t i = 0; i < reps.size(); ++i)
+            reps[i] = r.duplicationSource[vertices.fileVertex(static_cast<std::uint32_t>(i))];
+        // Representatives name file vertices, which come first.
         hr = m->ConvertPointRepsToAdjacency(reps.data(), adjacency);
         if (FAILED(hr)) return hr;
     } else if (adjacency && !adjacencyJob) {
@@ -428,7 +550,7 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         if (FAILED(hr)) return hr;
     }
 
-    // 9. Faces grouped by attribute, with the attribute table.
+    // 8. Faces grouped by attribute, with the attribute table.
     hr = m->OptimizeInplace(D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_IGNOREVERTS | D3DXMESHOPT_DONOTSPLIT,
                             adjacency, adjacency, nullptr, nullptr);
     if (FAILED(hr)) return hr;

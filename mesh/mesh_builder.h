@@ -18,22 +18,9 @@ namespace mesh {
 
 inline constexpr std::uint32_t NO_INDEX = 0xFFFFFFFFu;
 
-// One vertex of the mesh being built: a file vertex or a copy of one made for another
-// normal. Position, colour and texture coordinate stay per file vertex.
-struct VertexRecord {
-    std::uint32_t fileVertex;  // the file vertex it stems from (also whose extra words it carries)
-    std::uint32_t source;      // representative file vertex (VertexDuplicationIndices)
-    std::uint32_t next;        // next record of the same ring
-    float normal[3];
-    std::uint16_t contributions;
-    std::uint16_t smoothingGroup;
-    bool assigned;
-};
-
-struct TriangleRecord {
-    std::uint32_t v[3];  // vertex records; NO_INDEX for all three once dropped
-    std::uint32_t material;
-};
+// A triangle with two corners on one file vertex is dropped (a copy made for another
+// normal is still the same point, so this is asked of the file's indices).
+inline bool isDegenerate(std::uint32_t a, std::uint32_t b, std::uint32_t c) { return a == b || b == c || a == c; }
 
 struct EffectDefaultRecord {
     std::string name;
@@ -57,69 +44,69 @@ struct MaterialRecord {
 // The default effect instance of a material: its colours and power, and its texture.
 EffectRecord defaultEffect(const MaterialRecord& material);
 
-// Floats of the parser's data, read in place (the data object outlives the build) unless
+// Values of the parser's data, read in place (the data object outlives the build) unless
 // they are not aligned for it, or owned.
-class FloatArray {
+template <typename T>
+class DataArray {
 public:
     void view(const void* bytes, std::size_t count)
     {
-        if (reinterpret_cast<std::uintptr_t>(bytes) % alignof(float) == 0) {
+        if (reinterpret_cast<std::uintptr_t>(bytes) % alignof(T) == 0) {
             owned_.clear();
-            data_ = static_cast<const float*>(bytes);
+            data_ = static_cast<const T*>(bytes);
         } else {
             owned_.resize(count);
-            std::memcpy(owned_.data(), bytes, count * sizeof(float));
+            std::memcpy(owned_.data(), bytes, count * sizeof(T));
             data_ = owned_.data();
         }
         size_ = count;
     }
-    void own(std::vector<float> values)
+    void own(std::vector<T> values)
     {
         owned_ = std::move(values);
         data_ = owned_.data();
         size_ = owned_.size();
     }
-    const float& operator[](std::size_t i) const { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    const T* data() const { return data_; }
     std::size_t size() const { return size_; }
 
 private:
-    const float* data_ = nullptr;
+    const T* data_ = nullptr;
     std::size_t size_ = 0;
-    std::vector<float> owned_;
+    std::vector<T> owned_;
 };
+using FloatArray = DataArray<float>;
+using WordArray = DataArray<std::uint32_t>;
 
-// Everything read from one Mesh object of a file.
+// Everything read from one Mesh object of a file. Vertices of the mesh being built are
+// numbered as the file's, followed by the copies the build makes for other normals.
 struct MeshRecords {
     std::uint32_t fileVertexCount = 0;
     FloatArray positions;              // 3 per file vertex
     FloatArray texcoords;              // 2 per file vertex when hasTexcoords
     std::vector<float> colors;         // 4 per file vertex when hasColors
-    // The first fileVertexCount records are the file vertices in order (fileVertex == index);
-    // copies made for other normals follow.
-    std::vector<VertexRecord> vertices;
-    std::vector<TriangleRecord> triangles;
-    std::vector<std::uint32_t> faceFirstTriangle;  // per file face
-    // Triangles of a Mesh without normals get computed ones, all in one smoothing group.
+    // The faces as the file has them, each its index count and its indices, checked on
+    // reading: faceCount faces of triangleCount triangles (fans of (0, j + 1, j + 2)), of
+    // which keptTriangleCount are not degenerate.
+    WordArray faces;
+    std::uint32_t faceCount = 0;
+    std::uint32_t triangleCount = 0;
+    std::uint32_t keptTriangleCount = 0;
+    // Triangles of a Mesh without normals get computed ones.
     bool computeNormals = false;
-    std::uint16_t smoothingGroup = 0;
-
-    std::size_t faceCount() const { return faceFirstTriangle.size(); }
-    // Indices of file face f: its triangles and two.
-    std::uint32_t faceSize(std::size_t f) const
-    {
-        const std::size_t end = f + 1 < faceFirstTriangle.size() ? faceFirstTriangle[f + 1] : triangles.size();
-        return static_cast<std::uint32_t>(end - faceFirstTriangle[f] + 2);
-    }
 
     bool hasTexcoords = false;
     bool hasColors = false;
     bool hasNormals = false;  // from a MeshNormals child
     FloatArray normals;       // the file's normals, 3 each
-    // The MeshNormals faces (count and normal indices per file face, checked against the
-    // faces and normals), read in place.
-    const BYTE* normalFaces = nullptr;
+    // The MeshNormals faces, shaped as `faces` (checked against them), normal indices.
+    WordArray normalFaces;
     // The data objects whose data is read in place, kept alive until the build is done.
     std::vector<ComPtr<IUnknown>> owners;
+
+    // Material of the first faceMaterials.size() faces; the others take material 0.
+    WordArray faceMaterials;
 
     bool hasFvfData = false;
     DWORD fvfDataCode = 0;
@@ -130,7 +117,11 @@ struct MeshRecords {
 
     bool hasFaceAdjacency = false;
     std::vector<DWORD> faceAdjacency;  // 3 per triangle, file numbering
+    // VertexDuplicationIndices: each file vertex's representative, and rings joining the
+    // file vertices of one representative (ringNext, per vertex; empty when not given).
     bool hasDuplication = false;
+    std::vector<std::uint32_t> duplicationSource;
+    std::vector<std::uint32_t> ringNext;
 
     std::vector<MaterialRecord> materials;
 };

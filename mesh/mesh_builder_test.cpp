@@ -83,9 +83,8 @@ TEST(Building, ExtraWordsFillTheElementsOfTheirFormat)
     MeshRecords r;
     r.fileVertexCount = 3;
     r.positions.own({0, 0, 0, 0, 1, 0, 1, 0, 0});
-    for (std::uint32_t v = 0; v < 3; ++v) r.vertices.push_back(VertexRecord{v, v, v, {0, 0, 0}, 0, 0, false});
-    r.triangles.push_back(TriangleRecord{{0, 1, 2}, 0});
-    r.faceFirstTriangle.push_back(0);
+    r.faces.own({3, 0, 1, 2});
+    r.faceCount = r.triangleCount = r.keptTriangleCount = 1;
     r.hasTexcoords = true;
     r.texcoords.own({0.5f, 0.5f, 0.25f, 0.75f, 1.0f, 0.0f});
     r.hasFvfData = true;

@@ -384,29 +384,45 @@ private:
         return fn(reinterpret_cast<const Index*>(lock.bytes()));
     }
 
-    // The attribute table of faces already grouped by attribute, from one pass over them.
-    HRESULT buildTable(const Index* idx)
+    // The attribute table, in one pass over the faces, when they are already in ascending
+    // attribute order with none left out; else `sorted` is false and the table unchanged.
+    HRESULT buildTableIfSorted(const Index* idx, bool& sorted)
     {
+        sorted = false;
+        std::vector<D3DXATTRIBUTERANGE> table;
         try {
-            table_.clear();
             for (DWORD f = 0; f < faceCount_;) {
+                const DWORD id = attributes_[f];
+                if (!table.empty() && id < table.back().AttribId) return S_OK;
                 DWORD end = f + 1;
-                while (end < faceCount_ && attributes_[end] == attributes_[f]) ++end;
-                D3DXATTRIBUTERANGE r{attributes_[f], f, end - f, 0, 0};
-                DWORD lo = std::numeric_limits<DWORD>::max(), hi = 0;
-                for (std::size_t i = std::size_t(f) * 3; i < std::size_t(end) * 3; ++i) {
-                    lo = std::min<DWORD>(lo, idx[i]);
-                    hi = std::max<DWORD>(hi, idx[i]);
+                // Whole blocks first, in a loop without an early exit that compiles to
+                // vector compares.
+                while (end + 16 <= faceCount_) {
+                    DWORD differ = 0;
+                    for (DWORD i = 0; i < 16; ++i) differ |= attributes_[end + i] ^ id;
+                    if (differ) break;
+                    end += 16;
                 }
-                r.VertexStart = lo;
-                r.VertexCount = hi - lo + 1;
-                table_.push_back(r);
+                while (end < faceCount_ && attributes_[end] == id) ++end;
+                // Smallest and largest index of the run. A left-out face has the marker,
+                // the largest index there is, first: only then are first indices looked at.
+                Index lo = std::numeric_limits<Index>::max(), hi = 0;
+                for (const Index* i = idx + std::size_t(f) * 3; i != idx + std::size_t(end) * 3; ++i) {
+                    lo = std::min(lo, *i);
+                    hi = std::max(hi, *i);
+                }
+                if (hi == MARKER)
+                    for (DWORD g = f; g < end; ++g)
+                        if (idx[std::size_t(g) * 3] == MARKER) return S_OK;
+                table.push_back(D3DXATTRIBUTERANGE{id, f, end - f, lo, DWORD(hi) - lo + 1});
                 f = end;
             }
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }
+        table_ = std::move(table);
         tableValid_ = true;
+        sorted = true;
         return S_OK;
     }
 
@@ -610,12 +626,8 @@ HRESULT MeshObject<Index>::OptimizeInplace(DWORD flags, const DWORD* adjacencyIn
 
     // Faces already in ascending attribute order with none left out (every mesh of one
     // material, and meshes sorted before): only the table is new.
-    bool sorted = true;
-    hr = withIndices([&](const Index* idx) {
-        for (DWORD f = 0; f < faceCount_ && sorted; ++f)
-            sorted = idx[std::size_t(f) * 3] != MARKER && (f == 0 || attributes_[f - 1] <= attributes_[f]);
-        return sorted ? buildTable(idx) : S_OK;
-    });
+    bool sorted = false;
+    hr = withIndices([&](const Index* idx) { return buildTableIfSorted(idx, sorted); });
     if (FAILED(hr)) return hr;
     if (sorted) {
         if (adjacencyOut && adjacencyOut != adjacencyIn)

@@ -2,11 +2,43 @@
 
 #include "mesh/adjacency.h"
 #include "mesh/d3dx_buffer.h"
+#include "mesh/edge_pairing.h"
 
 #include <new>
 #include <system_error>
 
 namespace mesh {
+
+namespace {
+
+// The triangles of a file's faces (fans of (0, j + 1, j + 2)) with the degenerate ones
+// left out, numbered as the mesh will number them.
+struct KeptFileTriangles {
+    const std::uint32_t* words;
+    std::uint32_t faceCount;
+    DWORD limit;  // the kept triangles counted on reading: never more are visited
+
+    template <typename Visit>
+    bool forEach(Visit&& visit) const
+    {
+        DWORD kept = 0;
+        std::size_t at = 0;
+        for (std::uint32_t face = 0; face < faceCount; ++face) {
+            const std::uint32_t n = words[at];
+            const std::uint32_t* v = words + at + 1;
+            at += std::size_t(n) + 1;
+            for (std::uint32_t j = 1; j + 1 < n; ++j) {
+                const DWORD corners[3] = {v[0], v[j], v[j + 1]};
+                if (isDegenerate(corners[0], corners[1], corners[2])) continue;
+                if (kept == limit) return true;
+                if (!visit(kept++, corners)) return false;
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
 
 PositionAdjacencyJob::PositionAdjacencyJob(const MeshRecords& records) : records_(records)
 {
@@ -14,7 +46,7 @@ PositionAdjacencyJob::PositionAdjacencyJob(const MeshRecords& records) : records
         thread_ = std::thread([this] { run(); });
         onThread_ = true;
     } catch (const std::system_error&) {
-        // No second thread to be had: takeTriangles does the same work in turn.
+        // No second thread to be had: finish does the same work in turn.
     }
 }
 
@@ -28,27 +60,27 @@ PositionAdjacencyJob::~PositionAdjacencyJob()
     if (thread_.joinable()) thread_.join();
 }
 
-void PositionAdjacencyJob::takeTriangles()
+void PositionAdjacencyJob::facesChecked()
 {
-    if (!onThread_) {
-        findRepresentatives();
-        copyTriangles();
-        trianglesCopied_.count_down();
-        pairEdges();
-        return;
-    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        trianglesReady_ = true;
+        facesReady_ = true;
     }
     wake_.notify_one();
-    trianglesCopied_.wait();
 }
 
 HRESULT PositionAdjacencyJob::finish(DWORD kept, ComPtr<ID3DXBuffer>& adjacency)
 {
-    if (onThread_ && !trianglesReady_) return E_FAIL;  // never given the triangles: nothing to wait for
-    if (thread_.joinable()) thread_.join();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!facesReady_) return E_FAIL;  // never told of the faces: nothing to wait for
+    }
+    if (onThread_) {
+        if (thread_.joinable()) thread_.join();
+    } else {
+        findRepresentatives();
+        pairEdges();
+    }
     if (FAILED(result_)) return result_;
     if (kept_ != kept || !adjacency_) return E_FAIL;  // both sides drop the same triangles
     adjacency = std::move(adjacency_);
@@ -58,17 +90,15 @@ HRESULT PositionAdjacencyJob::finish(DWORD kept, ComPtr<ID3DXBuffer>& adjacency)
 void PositionAdjacencyJob::run()
 {
     findRepresentatives();
-    if (!waitForTriangles()) return;
-    copyTriangles();
-    trianglesCopied_.count_down();
+    if (!waitForFaces()) return;
     pairEdges();
 }
 
-bool PositionAdjacencyJob::waitForTriangles()
+bool PositionAdjacencyJob::waitForFaces()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [this] { return trianglesReady_ || cancelled_; });
-    return trianglesReady_;
+    wake_.wait(lock, [this] { return facesReady_ || cancelled_; });
+    return facesReady_;
 }
 
 void PositionAdjacencyJob::findRepresentatives()
@@ -76,50 +106,30 @@ void PositionAdjacencyJob::findRepresentatives()
     const DWORD vertices = records_.fileVertexCount;
     try {
         reps_.reset(new DWORD[vertices]);
-        pointRepsFromPositions(reinterpret_cast<const BYTE*>(&records_.positions[0]), 12, vertices, 0.0f, reps_.get());
+        pointRepsFromPositions(reinterpret_cast<const BYTE*>(records_.positions.data()), 12, vertices, 0.0f,
+                               reps_.get());
     } catch (const std::bad_alloc&) {
         result_ = E_OUTOFMEMORY;
     }
-}
-
-void PositionAdjacencyJob::copyTriangles()
-{
-    if (FAILED(result_)) return;
-    try {
-        triangles_.reset(new std::uint32_t[records_.triangles.size() * 3]);
-    } catch (const std::bad_alloc&) {
-        result_ = E_OUTOFMEMORY;
-        return;
-    }
-    std::size_t kept = 0;
-    for (const TriangleRecord& t : records_.triangles) {
-        const std::uint32_t a = t.v[0], b = t.v[1], c = t.v[2];
-        if (a == b || b == c || a == c) continue;
-        triangles_[kept * 3 + 0] = a;
-        triangles_[kept * 3 + 1] = b;
-        triangles_[kept * 3 + 2] = c;
-        ++kept;
-    }
-    if (std::uint64_t(kept) * 12 > 0xFFFFFFFFu) {
-        result_ = E_OUTOFMEMORY;
-        return;
-    }
-    kept_ = static_cast<DWORD>(kept);
 }
 
 void PositionAdjacencyJob::pairEdges()
 {
     if (FAILED(result_)) return;
+    const std::uint64_t kept = records_.keptTriangleCount;
+    if (kept * 12 > 0xFFFFFFFFu) {
+        result_ = E_OUTOFMEMORY;
+        return;
+    }
+    kept_ = static_cast<DWORD>(kept);
     result_ = createUninitialisedBuffer(kept_ * 12, adjacency_.put());
     if (FAILED(result_)) return;
     try {
-        if (!adjacencyFromPointReps(triangles_.get(), kept_, records_.fileVertexCount, reps_.get(),
-                                    static_cast<DWORD*>(adjacency_->GetBufferPointer())))
-            result_ = E_FAIL;
+        edges::pairAllEdges(KeptFileTriangles{records_.faces.data(), records_.faceCount, kept_}, records_.fileVertexCount,
+                            reps_.get(), static_cast<DWORD*>(adjacency_->GetBufferPointer()));
     } catch (const std::bad_alloc&) {
         result_ = E_OUTOFMEMORY;
     }
-    triangles_.reset();
     reps_.reset();
 }
 

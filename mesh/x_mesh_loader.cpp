@@ -226,20 +226,23 @@ HRESULT readNormals(IDirectXFileData* object, MeshRecords& r)
     const BYTE* normals = c.here();
     c.skip(std::size_t(count) * 12);
     std::uint32_t faces;
-    if (!c.u32(faces) || faces != r.faceCount()) return E_FAIL;
-    // Checked here once; the build reads the faces in place.
+    if (!c.u32(faces) || faces != r.faceCount) return E_FAIL;
+    // Checked here once, beside the Mesh's own faces; the build reads them in place.
     const BYTE* normalFaces = c.here();
+    const std::size_t start = c.left();
+    std::size_t at = 0;  // word of the Mesh's faces
     for (std::uint32_t f = 0; f < faces; ++f) {
         std::uint32_t n;
-        if (!c.u32(n) || n < 3 || n != r.faceSize(f) || !c.has(std::uint64_t(n) * 4)) return E_FAIL;
+        if (!c.u32(n) || n != r.faces[at] || !c.has(std::uint64_t(n) * 4)) return E_FAIL;
         for (std::uint32_t k = 0; k < n; ++k) {
             std::uint32_t index;
             c.u32(index);
             if (index >= count) return E_FAIL;
         }
+        at += std::size_t(n) + 1;
     }
     r.normals.view(normals, std::size_t(count) * 3);
-    r.normalFaces = normalFaces;
+    r.normalFaces.view(normalFaces, (start - c.left()) / 4);
     r.owners.push_back(ComPtr<IUnknown>::share(object));
     r.hasNormals = true;
     return S_OK;
@@ -262,16 +265,16 @@ HRESULT readDuplicationIndices(IDirectXFileData* object, MeshRecords& r)
     for (std::uint32_t i = 0; i < count; ++i)
         if (indices[indices[i]] != indices[i]) return D3DERR_INVALIDCALL;  // must name its own source
     // Rings: every duplicate is linked in after its source.
-    for (std::uint32_t i = 0; i < count; ++i) {
-        r.vertices[i].source = indices[i];
-        r.vertices[i].next = i;
-    }
+    std::vector<std::uint32_t> next(count);
+    for (std::uint32_t i = 0; i < count; ++i) next[i] = i;
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t s = indices[i];
         if (s == i) continue;
-        r.vertices[i].next = r.vertices[s].next;
-        r.vertices[s].next = i;
+        next[i] = next[s];
+        next[s] = i;
     }
+    r.duplicationSource = std::move(indices);
+    r.ringNext = std::move(next);
     r.hasDuplication = true;
     return S_OK;
 }
@@ -283,7 +286,7 @@ HRESULT readFaceAdjacency(IDirectXFileData* object, MeshRecords& r)
     if (FAILED(hr)) return hr;
     std::uint32_t count;
     if (!c.u32(count)) return E_FAIL;
-    if (std::uint64_t(count) != std::uint64_t(r.triangles.size()) * 3) return D3DERR_INVALIDCALL;
+    if (std::uint64_t(count) != std::uint64_t(r.triangleCount) * 3) return D3DERR_INVALIDCALL;
     if (!c.has(std::uint64_t(count) * 4)) return E_FAIL;
     r.faceAdjacency.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) c.u32(r.faceAdjacency[i]);
@@ -442,16 +445,15 @@ HRESULT readMaterialList(IDirectXFileData* object, MeshRecords& r)
     if (!c.u32(materials) || !c.u32(indices) || !c.has(std::uint64_t(indices) * 4)) return E_FAIL;
     if (materials == 0) return S_OK;
     // More face indices than faces would give materials to faces that don't exist.
-    if (indices > r.faceCount()) return E_FAIL;
-    for (TriangleRecord& t : r.triangles) t.material = 0;
+    if (indices > r.faceCount) return E_FAIL;
+    const BYTE* faceMaterials = c.here();
     for (std::uint32_t f = 0; f < indices; ++f) {
         std::uint32_t m;
         c.u32(m);
         if (m >= materials) return E_FAIL;
-        const std::uint32_t first = r.faceFirstTriangle[f];
-        const std::uint32_t size = r.faceSize(f);
-        for (std::uint32_t j = 0; j + 2 < size; ++j) r.triangles[first + j].material = m;
     }
+    r.faceMaterials.view(faceMaterials, indices);
+    r.owners.push_back(ComPtr<IUnknown>::share(object));
     std::vector<MaterialRecord> list;
     hr = forEachChild(object, [&](IDirectXFileData* child) -> HRESULT {
         GUID type;
@@ -487,21 +489,14 @@ HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, std::unique_ptr<Posit
     c.u32(faces);
     // Each face takes at least 16 bytes: refuse counts the data can't hold before sizing.
     if (!c.has(std::uint64_t(faces) * 16)) return E_FAIL;
-    // One pass reads and checks the faces. A face is its count and its indices, so the
-    // triangles are the data's words less three per face, once the faces fill the data
-    // exactly (checked at the end): the records are reserved from that.
-    const bool building = vertices != 0 && faces != 0;
-    if (building) {
-        r.fileVertexCount = vertices;
-        r.positions.view(positions, std::size_t(vertices) * 3);
-        if (adjacencyJob) *adjacencyJob = std::make_unique<PositionAdjacencyJob>(r);
-        // Reserved and appended rather than sized: the records are written once, not zeroed first.
-        r.vertices.reserve(vertices);
-        for (std::uint32_t v = 0; v < vertices; ++v) r.vertices.push_back(VertexRecord{v, v, v, {0, 0, 0}, 0, 0, false});
-        r.triangles.reserve(std::size_t(c.left() / 4 - std::uint64_t(faces) * 3));
-        r.faceFirstTriangle.reserve(faces);
-    }
-    std::uint64_t triangles = 0;
+    r.fileVertexCount = vertices;
+    r.positions.view(positions, std::size_t(vertices) * 3);
+    // Adjacency from positions starts on them at once, beside the rest of the load.
+    if (adjacencyJob && vertices != 0 && faces != 0) *adjacencyJob = std::make_unique<PositionAdjacencyJob>(r);
+    // One pass checks the faces; the build reads them in place.
+    const BYTE* faceWords = c.here();
+    const std::size_t faceBytes = c.left();
+    std::uint64_t triangles = 0, degenerate = 0;
     bool strayIndex = false;  // an index past the vertices: E_FAIL, once the checks before it pass
     for (std::uint32_t face = 0; face < faces; ++face) {
         std::uint32_t n, v0, prev, cur;
@@ -509,18 +504,22 @@ HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, std::unique_ptr<Posit
         c.u32(v0);
         c.u32(prev);
         strayIndex |= v0 >= vertices || prev >= vertices;
-        if (building) r.faceFirstTriangle.push_back(static_cast<std::uint32_t>(triangles));
         for (std::uint32_t k = 2; k < n; ++k) {
             c.u32(cur);
             strayIndex |= cur >= vertices;
-            if (building) r.triangles.push_back(TriangleRecord{{v0, prev, cur}, 0});
+            degenerate += isDegenerate(v0, prev, cur);
             prev = cur;
         }
         triangles += n - 2;
     }
     if (c.left() != 0) return E_FAIL;
-    if (!building) return D3DXERR_LOADEDMESHASNODATA;
+    if (vertices == 0 || faces == 0) return D3DXERR_LOADEDMESHASNODATA;
     if (triangles > 0xFFFFFFF0u || strayIndex) return E_FAIL;
+    r.faces.view(faceWords, faceBytes / 4);
+    r.faceCount = faces;
+    r.triangleCount = static_cast<std::uint32_t>(triangles);
+    r.keptTriangleCount = static_cast<std::uint32_t>(triangles - degenerate);
+    if (adjacencyJob && *adjacencyJob) (*adjacencyJob)->facesChecked();
 
     bool sawNormals = false;
     hr = forEachChild(object, [&](IDirectXFileData* child) -> HRESULT {
@@ -541,10 +540,7 @@ HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, std::unique_ptr<Posit
         return S_OK;
     });
     if (FAILED(hr)) return hr;
-    if (!sawNormals) {
-        r.computeNormals = true;
-        r.smoothingGroup = 1;
-    }
+    if (!sawNormals) r.computeNormals = true;
     return S_OK;
 }
 

@@ -402,6 +402,28 @@ TEST_F(LoaderTest, TheFilesOwnAdjacencyAndDuplicationIndicesAreUsed)
     EXPECT_EQ(dup.adjacencyWords(), (std::vector<DWORD>{N, 1, N, 0, N, N}));
 }
 
+TEST_F(LoaderTest, FacesWithTwoEqualIndicesStayDroppedWhenTheirCornersMoveToDuplicates)
+{
+    // Vertex 1 duplicates vertex 0 and takes the second normal in face 0. Face 1 names
+    // vertex 0 twice, once with each normal: its second corner moves to vertex 1, yet the
+    // face has two equal indices and gives no triangle. Face 2 names 1 and 0, both with
+    // the first normal: its first corner moves onto vertex 0, which drops it too.
+    const std::string normals = R"(
+ MeshNormals {
+  2;
+  0.0;0.0;1.0;, 0.0;1.0;0.0;;
+  3;
+  3;1,0,0;, 3;0,1,0;, 3;0,0,0;;
+ }
+ VertexDuplicationIndices { 4; 3; 0,0,2,3; }
+)";
+    auto l = load(test::meshObject({{0, 0, 0}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}, {0, 0, 2}, {1, 0, 3}},
+                                   normals));
+    ASSERT_EQ(l.hr, S_OK);
+    EXPECT_EQ(l.mesh->GetNumVertices(), 4u);  // no copy: the duplicate carries the second normal
+    EXPECT_EQ(test::indices(l.mesh.get()), (std::vector<std::uint32_t>{1, 2, 3}));
+}
+
 TEST_F(LoaderTest, LoadsWithoutTheAdjacencyOutputBuildTheSameMesh)
 {
     // Merged meshes, the file's own adjacency, duplication indices, a degenerate face and
