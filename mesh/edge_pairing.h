@@ -11,6 +11,10 @@
 
 namespace mesh::edges {
 
+// Edge k of face f is numbered f * 3 + k. Spelled out as the multiply a divide by three
+// compiles to, which the compiler does not always see for itself in the pairing loop.
+inline DWORD faceOfEdge(DWORD edge) { return static_cast<DWORD>((std::uint64_t(edge) * 0xAAAAAAABull) >> 33); }
+
 // Edges waiting for their neighbour, listed under the smaller of their two
 // representatives, oldest first. A representative has only a few edges waiting at a time,
 // and faces near in order share vertices near in number, so the lists are short and the
@@ -91,7 +95,7 @@ public:
                 ++count_;
                 return NO_FACE;
             }
-            if (s.key == key && s.edge / 3 != face) {
+            if (s.key == key && faceOfEdge(s.edge) != face) {
                 const DWORD other = s.edge;
                 remove(i);
                 return other;
@@ -172,17 +176,18 @@ bool pairEdges(const Triangles& triangles, DWORD vertexCount, const DWORD* reps,
         // Each corner's representative once; NO_FACE marks a stray index.
         DWORD r[3];
         for (DWORD k = 0; k < 3; ++k) r[k] = corners[k] < vertexCount ? rep(corners[k]) : NO_FACE;
-        for (DWORD k = 0; k < 3; ++k) {
-            const DWORD ra = r[k], rb = r[(k + 1) % 3];
-            if (ra == NO_FACE || rb == NO_FACE) continue;
-            if (ra == rb) continue;
+        auto pair = [&](DWORD k, DWORD ra, DWORD rb) {
+            if (ra == NO_FACE || rb == NO_FACE || ra == rb) return;
             const DWORD edge = f * 3 + k;
             const DWORD other = open.match(std::min(ra, rb), std::max(ra, rb), f, edge);
             if (other != NO_FACE) {
-                adjacency[edge] = other / 3;
+                entries[k] = faceOfEdge(other);
                 adjacency[other] = f;
             }
-        }
+        };
+        pair(0, r[0], r[1]);
+        pair(1, r[1], r[2]);
+        pair(2, r[2], r[0]);
         if constexpr (requires { open.full; })
             if (open.full) return false;
         return true;

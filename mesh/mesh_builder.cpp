@@ -157,6 +157,9 @@ public:
     // first time or with the same normal (the same normal index, or equal values), else
     // the vertex of its ring that matches, else a new copy linked into the ring (v itself,
     // and full(), when no more vertices can be numbered).
+    // Where the normals follow the vertices.
+    void takeNormalOfItsNumber(std::uint32_t v) { normalOf_[v] = v; }
+
     std::uint32_t withNormal(std::uint32_t v, std::uint32_t normal)
     {
         return normalOf_[v] == normal ? v : withOtherNormal(v, normal);
@@ -257,6 +260,40 @@ public:
     {
     }
 
+    // Where no corner can be split (no file normals, or one per vertex), the triangles are
+    // the file's less the degenerate ones, counted on reading: written straight to the
+    // index and attribute buffers, each corner giving its vertex the normal of its number.
+    template <typename Index>
+    HRESULT writeFileTriangles(Index* indices, DWORD* attributes)
+    {
+        if (numbering_) newNumbers_.assign(r_.triangleCount, NO_FACE);
+        const std::uint32_t* words = r_.faces.data();
+        const DWORD capacity = r_.keptTriangleCount;
+        const std::size_t listed = r_.faceMaterials.size();
+        for (; face_ < r_.faceCount; ++face_) {
+            const std::uint32_t n = words[at_];
+            const std::uint32_t* v = words + at_ + 1;
+            at_ += std::size_t(n) + 1;
+            if (r_.hasNormals)
+                for (std::uint32_t i = 0; i < n; ++i) vertices_.takeNormalOfItsNumber(v[i]);
+            const DWORD material = face_ < listed ? r_.faceMaterials[face_] : 0;
+            for (std::uint32_t j = 1; j + 1 < n; ++j, ++triangle_) {
+                if (isDegenerate(v[0], v[j], v[j + 1])) continue;
+                if (kept_ == capacity) return E_FAIL;  // the faces were counted otherwise on reading
+                if (numbering_) newNumbers_[triangle_] = kept_;
+                attributes[kept_] = material;
+                Index* out = indices + std::size_t(kept_) * 3;
+                out[0] = static_cast<Index>(v[0]);
+                out[1] = static_cast<Index>(v[j]);
+                out[2] = static_cast<Index>(v[j + 1]);
+                ++kept_;
+            }
+        }
+        return kept_ == capacity ? S_OK : E_FAIL;
+    }
+
+    // Every corner on the vertex with its normal, splitting vertices met with a second
+    // normal; the kept triangles' corners and materials are kept here for the buffers.
     HRESULT collect()
     {
         // Triangles with two equal file indices were counted on reading; no other is
@@ -265,8 +302,8 @@ public:
         if (numbering_) newNumbers_.assign(r_.triangleCount, NO_FACE);
         // Faces with a listed material come first; the rest take material 0.
         const auto listed = static_cast<std::uint32_t>(r_.faceMaterials.size());
-        HRESULT hr = r_.hasNormals ? faces<true, true>(listed) : faces<false, true>(listed);
-        if (SUCCEEDED(hr)) hr = r_.hasNormals ? faces<true, false>(r_.faceCount) : faces<false, false>(r_.faceCount);
+        HRESULT hr = faces<true>(listed);
+        if (SUCCEEDED(hr)) hr = faces<false>(r_.faceCount);
         if (SUCCEEDED(hr) && vertices_.full()) hr = E_OUTOFMEMORY;
         return hr;
     }
@@ -278,39 +315,30 @@ public:
     const std::vector<DWORD>& newNumbers() const { return newNumbers_; }  // per triangle, when numbering
 
 private:
-    template <bool Splitting, bool Listed>
+    template <bool Listed>
     HRESULT faces(std::uint32_t end)
     {
         const std::uint32_t* words = r_.faces.data();
-        const std::uint32_t* normalWords = Splitting ? r_.normalFaces.data() : nullptr;
+        const std::uint32_t* normalWords = r_.normalFaces.data();
         const DWORD capacity = r_.keptTriangleCount;
         std::uint32_t* out = corners_.get() + std::size_t(kept_) * 3;
         for (; face_ < end; ++face_) {
             const std::uint32_t n = words[at_];
             const std::uint32_t* v = words + at_ + 1;
-            const std::uint32_t* normals = Splitting ? normalWords + at_ + 1 : nullptr;
+            const std::uint32_t* normals = normalWords + at_ + 1;
             at_ += std::size_t(n) + 1;
             for (std::uint32_t j = 1; j + 1 < n; ++j, ++triangle_) {
                 std::uint32_t c0 = v[0], c1 = v[j], c2 = v[j + 1];
-                if (isDegenerate(c0, c1, c2)) {
-                    // Its corners still take their normals, as every corner does.
-                    if constexpr (Splitting) {
-                        vertices_.withNormal(c0, normals[0]);
-                        vertices_.withNormal(c1, normals[j]);
-                        vertices_.withNormal(c2, normals[j + 1]);
-                    }
+                const std::uint32_t f0 = c0, f1 = c1, f2 = c2;
+                // Every corner takes its normal, also those of triangles then dropped.
+                c0 = vertices_.withNormal(c0, normals[0]);
+                c1 = vertices_.withNormal(c1, normals[j]);
+                c2 = vertices_.withNormal(c2, normals[j + 1]);
+                if (isDegenerate(f0, f1, f2)) continue;
+                // Moved onto another file vertex's vertices: maybe now two on one.
+                if (((c0 ^ f0) | (c1 ^ f1) | (c2 ^ f2)) != 0 &&
+                    isDegenerate(vertices_.fileVertex(c0), vertices_.fileVertex(c1), vertices_.fileVertex(c2)))
                     continue;
-                }
-                if constexpr (Splitting) {
-                    const std::uint32_t f0 = c0, f1 = c1, f2 = c2;
-                    c0 = vertices_.withNormal(c0, normals[0]);
-                    c1 = vertices_.withNormal(c1, normals[j]);
-                    c2 = vertices_.withNormal(c2, normals[j + 1]);
-                    // Moved onto another file vertex's vertices: maybe now two on one.
-                    if (((c0 ^ f0) | (c1 ^ f1) | (c2 ^ f2)) != 0 &&
-                        isDegenerate(vertices_.fileVertex(c0), vertices_.fileVertex(c1), vertices_.fileVertex(c2)))
-                        continue;
-                }
                 if (kept_ == capacity) return E_FAIL;  // the faces were counted otherwise on reading
                 if (numbering_) newNumbers_[triangle_] = kept_;
                 if constexpr (Listed) attributes_.push_back(r_.faceMaterials[face_]);
@@ -387,16 +415,20 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
 
     BuildVertices vertices(r);
     TriangleCollector triangles(r, vertices, fileAdjacency);
+    // Vertices are split only where a vertex can meet several normals.
+    const bool splitting = r.hasNormals && !r.normalsFollowVertices;
     try {
         // 1. Computed normals.
         if (normal && !r.hasNormals && r.computeNormals) vertices.computeNormals();
         // 2. Normals from the file, and degenerate triangles dropped, in one pass.
-        const HRESULT collected = triangles.collect();
-        if (FAILED(collected)) return collected;
+        if (splitting) {
+            const HRESULT collected = triangles.collect();
+            if (FAILED(collected)) return collected;
+        }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    const DWORD kept = triangles.kept();
+    const DWORD kept = splitting ? triangles.kept() : r.keptTriangleCount;
     if (kept == 0) return D3DXERR_LOADEDMESHASNODATA;
 
     // 3. Index width.
@@ -407,7 +439,40 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
     HRESULT hr = D3DXCreateMesh(kept, static_cast<DWORD>(vertices.count()), options, decl.data(), device, m.put());
     if (FAILED(hr)) return hr;
 
-    // 5. Vertices.
+    // 5. Attributes and indices in triangle order (and, unsplit, the normals the corners give).
+    {
+        DWORD* attributes = nullptr;
+        hr = m->LockAttributeBuffer(0, &attributes);
+        if (FAILED(hr)) return hr;
+        IndexLock lock(m.get(), 0);
+        hr = lock.result();
+        const bool wide = (m->GetOptions() & D3DXMESH_32BIT) != 0;
+        if (SUCCEEDED(hr) && !splitting) {
+            try {
+                hr = wide ? triangles.writeFileTriangles(reinterpret_cast<std::uint32_t*>(lock.bytes()), attributes)
+                          : triangles.writeFileTriangles(reinterpret_cast<std::uint16_t*>(lock.bytes()), attributes);
+            } catch (const std::bad_alloc&) {
+                hr = E_OUTOFMEMORY;
+            }
+        } else if (SUCCEEDED(hr)) {
+            const std::vector<DWORD>& listed = triangles.attributes();
+            std::copy(listed.begin(), listed.end(), attributes);
+            std::fill(attributes + listed.size(), attributes + kept, 0);
+            const std::size_t count = std::size_t(kept) * 3;
+            const std::uint32_t* corners = triangles.corners();
+            if (wide) {
+                std::memcpy(lock.bytes(), corners, count * 4);
+            } else {
+                auto* to = reinterpret_cast<std::uint16_t*>(lock.bytes());
+                for (std::size_t i = 0; i < count; ++i) to[i] = static_cast<std::uint16_t>(corners[i]);
+            }
+            triangles.releaseCorners();
+        }
+        m->UnlockAttributeBuffer();
+        if (FAILED(hr)) return hr;
+    }
+
+    // 6. Vertices.
     {
         VertexLock lock(m.get(), 0);
         if (FAILED(lock.result())) return lock.result();
@@ -492,28 +557,6 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
             for (const Extra& x : declExtras) std::memcpy(out + x.dest, declBytes + fv * declStride + x.source, x.bytes);
         }
     }
-
-    // 6. Attributes and indices in triangle order.
-    {
-        DWORD* attributeBuffer = nullptr;
-        hr = m->LockAttributeBuffer(0, &attributeBuffer);
-        if (FAILED(hr)) return hr;
-        const std::vector<DWORD>& listed = triangles.attributes();
-        std::copy(listed.begin(), listed.end(), attributeBuffer);
-        std::fill(attributeBuffer + listed.size(), attributeBuffer + kept, 0);
-        m->UnlockAttributeBuffer();
-        IndexLock lock(m.get(), 0);
-        if (FAILED(lock.result())) return lock.result();
-        const std::size_t count = std::size_t(kept) * 3;
-        const std::uint32_t* corners = triangles.corners();
-        if (m->GetOptions() & D3DXMESH_32BIT) {
-            std::memcpy(lock.bytes(), corners, count * 4);
-        } else {
-            auto* to = reinterpret_cast<std::uint16_t*>(lock.bytes());
-            for (std::size_t i = 0; i < count; ++i) to[i] = static_cast<std::uint16_t>(corners[i]);
-        }
-    }
-    triangles.releaseCorners();
 
     // 7. Adjacency: the file's own, its point representatives, or from positions. Not built
     // when nobody takes it: the sort below does not need it.

@@ -100,8 +100,10 @@ struct MeshRecords {
     bool hasColors = false;
     bool hasNormals = false;  // from a MeshNormals child
     FloatArray normals;       // the file's normals, 3 each
-    // The MeshNormals faces, shaped as `faces` (checked against them), normal indices.
+    // The MeshNormals faces, shaped as `faces` (checked against them), normal indices;
+    // normalsFollowVertices when they are the very same (normal i for vertex i).
     WordArray normalFaces;
+    bool normalsFollowVertices = false;
     // The data objects whose data is read in place, kept alive until the build is done.
     std::vector<ComPtr<IUnknown>> owners;
 

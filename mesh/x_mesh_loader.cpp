@@ -230,8 +230,14 @@ HRESULT readNormals(IDirectXFileData* object, MeshRecords& r)
     // Checked here once, beside the Mesh's own faces; the build reads them in place.
     const BYTE* normalFaces = c.here();
     const std::size_t start = c.left();
+    // Normals numbered as the vertices (one normal per vertex, as most files have them):
+    // the same words, whose indices are vertices, so sound where there are as many normals.
+    const std::size_t faceBytes = r.faces.size() * 4;
+    r.normalsFollowVertices =
+        count >= r.fileVertexCount && c.has(faceBytes) && std::memcmp(normalFaces, r.faces.data(), faceBytes) == 0;
+    if (r.normalsFollowVertices) c.skip(faceBytes);
     std::size_t at = 0;  // word of the Mesh's faces
-    for (std::uint32_t f = 0; f < faces; ++f) {
+    for (std::uint32_t f = 0; f < faces && !r.normalsFollowVertices; ++f) {
         std::uint32_t n;
         if (!c.u32(n) || n != r.faces[at] || !c.has(std::uint64_t(n) * 4)) return E_FAIL;
         for (std::uint32_t k = 0; k < n; ++k) {
