@@ -4,6 +4,7 @@
 #include "mesh/d3dx_buffer.h"
 #include "mesh/edge_pairing.h"
 
+#include <algorithm>
 #include <new>
 #include <system_error>
 
@@ -124,9 +125,14 @@ void PositionAdjacencyJob::pairEdges()
     kept_ = static_cast<DWORD>(kept);
     result_ = createUninitialisedBuffer(kept_ * 12, adjacency_.put());
     if (FAILED(result_)) return;
+    // No two vertices at one point (as in most meshes without seams): pairing by the
+    // vertices themselves, without looking every corner's representative up.
+    const DWORD* reps = reps_.get();
+    if (std::all_of(reps, reps + records_.fileVertexCount, [v = DWORD(0)](DWORD rep) mutable { return rep == v++; }))
+        reps = nullptr;
     try {
         edges::pairAllEdges(KeptFileTriangles{records_.faces.data(), records_.faceCount, kept_}, records_.fileVertexCount,
-                            reps_.get(), static_cast<DWORD*>(adjacency_->GetBufferPointer()));
+                            reps, static_cast<DWORD*>(adjacency_->GetBufferPointer()));
     } catch (const std::bad_alloc&) {
         result_ = E_OUTOFMEMORY;
     }

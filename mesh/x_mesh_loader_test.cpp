@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstring>
@@ -400,6 +401,44 @@ TEST_F(LoaderTest, TheFilesOwnAdjacencyAndDuplicationIndicesAreUsed)
                                      " VertexDuplicationIndices { 6; 4; 0,1,2,2,1,5; }\n"));
     ASSERT_EQ(dup.hr, S_OK);
     EXPECT_EQ(dup.adjacencyWords(), (std::vector<DWORD>{N, 1, N, 0, N, N}));
+}
+
+TEST_F(LoaderTest, NormalsNumberedAsTheVerticesBuildWhatAnyOtherNumberingBuilds)
+{
+    // A quad, a triangle with a degenerate face between them, and vertex 5 that no face
+    // uses (its normal stays zero). The normals are given once numbered as the vertices
+    // and once in another order with the same meaning: the meshes must be the same.
+    const std::vector<D3DXVECTOR3> points = {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}, {2, 0, 0}, {9, 9, 9}};
+    const std::vector<std::vector<int>> faces = {{0, 1, 2, 3}, {3, 3, 2}, {3, 2, 4}};
+    const char* vectors[6] = {"0.0;0.0;1.0;", "0.0;0.6;0.8;", "0.6;0.0;0.8;", "0.0;-0.6;0.8;", "-0.6;0.0;0.8;",
+                              "1.0;0.0;0.0;"};
+    auto normalsChild = [&](const int order[6]) {
+        // Normal i of the list is vector order[i]; vertex v uses the normal holding vector v.
+        std::string list, indices;
+        for (int i = 0; i < 6; ++i) list += std::string(vectors[order[i]]) + (i < 5 ? "," : ";");
+        for (std::size_t f = 0; f < faces.size(); ++f) {
+            indices += std::to_string(faces[f].size()) + ";";
+            for (std::size_t k = 0; k < faces[f].size(); ++k) {
+                const int at = int(std::find(order, order + 6, faces[f][k]) - order);
+                indices += std::to_string(at) + (k + 1 < faces[f].size() ? "," : ";");
+            }
+            indices += f + 1 < faces.size() ? "," : ";";
+        }
+        return " MeshNormals { 6; " + list + " " + std::to_string(faces.size()) + "; " + indices + " }\n";
+    };
+    const int same[6] = {0, 1, 2, 3, 4, 5};
+    const int other[6] = {4, 2, 0, 5, 1, 3};
+    auto a = load(test::meshObject(points, faces, normalsChild(same)));
+    auto b = load(test::meshObject(points, faces, normalsChild(other)));
+    ASSERT_EQ(a.hr, S_OK);
+    ASSERT_EQ(b.hr, S_OK);
+    EXPECT_EQ(a.mesh->GetNumVertices(), 6u);
+    EXPECT_EQ(test::vertexBytes(a.mesh.get()), test::vertexBytes(b.mesh.get()));
+    EXPECT_EQ(test::indices(a.mesh.get()), (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3, 3, 2, 4}));
+    EXPECT_EQ(test::indices(a.mesh.get()), test::indices(b.mesh.get()));
+    EXPECT_EQ(a.adjacencyWords(), b.adjacencyWords());
+    EXPECT_EQ(test::vectors(a.mesh.get(), D3DDECLUSAGE_NORMAL)[1], D3DXVECTOR3(0.0f, 0.6f, 0.8f));
+    EXPECT_EQ(test::vectors(a.mesh.get(), D3DDECLUSAGE_NORMAL)[5], D3DXVECTOR3(0.0f, 0.0f, 0.0f));
 }
 
 TEST_F(LoaderTest, FacesWithTwoEqualIndicesStayDroppedWhenTheirCornersMoveToDuplicates)

@@ -277,7 +277,7 @@ BENCHMARK(BM_LoadText)->Name("Load/text")->Unit(benchmark::kMillisecond)->Iterat
 BENCHMARK(BM_ParseBinary)->Name("Parse/binary")->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LoadBinary)->Name("Load/binary")->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_RatioText)->Name("Ratio/text")->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_RatioBinary)->Name("Ratio/binary")->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(BM_RatioBinary)->Name("Ratio/binary")->Unit(benchmark::kMillisecond)->Iterations(15);
 
 }  // namespace
 
