@@ -281,6 +281,7 @@ public:
                 if (isDegenerate(v[0], v[j], v[j + 1])) continue;
                 if (kept_ == capacity) return E_FAIL;  // the faces were counted otherwise on reading
                 if (numbering_) newNumbers_[triangle_] = kept_;
+                noteAttribute(material);
                 attributes[kept_] = material;
                 Index* out = indices + std::size_t(kept_) * 3;
                 out[0] = static_cast<Index>(v[0]);
@@ -313,6 +314,7 @@ public:
     void releaseCorners() { corners_.reset(); }
     const std::vector<DWORD>& attributes() const { return attributes_; }  // of the first kept triangles
     const std::vector<DWORD>& newNumbers() const { return newNumbers_; }  // per triangle, when numbering
+    bool attributesAscend() const { return ascending_; }  // the kept triangles are in attribute order
 
 private:
     template <bool Listed>
@@ -341,6 +343,7 @@ private:
                     continue;
                 if (kept_ == capacity) return E_FAIL;  // the faces were counted otherwise on reading
                 if (numbering_) newNumbers_[triangle_] = kept_;
+                noteAttribute(Listed ? r_.faceMaterials[face_] : 0);
                 if constexpr (Listed) attributes_.push_back(r_.faceMaterials[face_]);
                 out[0] = c0;
                 out[1] = c1;
@@ -352,9 +355,17 @@ private:
         return S_OK;
     }
 
+    void noteAttribute(DWORD attribute)
+    {
+        ascending_ = ascending_ && attribute >= lastAttribute_;
+        lastAttribute_ = attribute;
+    }
+
     const MeshRecords& r_;
     BuildVertices& vertices_;
     const bool numbering_;  // the new number of every triangle is wanted
+    bool ascending_ = true;
+    DWORD lastAttribute_ = 0;
     std::unique_ptr<std::uint32_t[]> corners_;
     std::vector<DWORD> attributes_;
     std::vector<DWORD> newNumbers_;
@@ -558,6 +569,16 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         }
     }
 
+    // The sort of step 8 comes first where nothing moves: faces already in attribute order
+    // get their table while the adjacency job still pairs edges, and the adjacency it
+    // brings stays right.
+    constexpr DWORD SORT = D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_IGNOREVERTS | D3DXMESHOPT_DONOTSPLIT;
+    const bool sortedEarly = adjacencyJob && triangles.attributesAscend();
+    if (sortedEarly) {
+        hr = m->OptimizeInplace(SORT, nullptr, nullptr, nullptr, nullptr);
+        if (FAILED(hr)) return hr;
+    }
+
     // 7. Adjacency: the file's own, its point representatives, or from positions. Not built
     // when nobody takes it: the sort below does not need it.
     DWORD* adjacency = nullptr;
@@ -594,9 +615,10 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
     }
 
     // 8. Faces grouped by attribute, with the attribute table.
-    hr = m->OptimizeInplace(D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_IGNOREVERTS | D3DXMESHOPT_DONOTSPLIT,
-                            adjacency, adjacency, nullptr, nullptr);
-    if (FAILED(hr)) return hr;
+    if (!sortedEarly) {
+        hr = m->OptimizeInplace(SORT, adjacency, adjacency, nullptr, nullptr);
+        if (FAILED(hr)) return hr;
+    }
 
     out.mesh = std::move(m);
     out.materials = std::move(r.materials);
