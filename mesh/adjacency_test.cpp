@@ -142,8 +142,8 @@ TEST(Adjacency, PositionsWithinEpsilonShareARepresentative)
 
 TEST(Adjacency, ExactRepresentativesOfManyPointsAreTheFirstOfEachPoint)
 {
-    // Enough points that the table is far ahead of the vertex being placed; each point
-    // comes back at a stride, some near, some far from its first use, with -0 for 0.
+    // Enough points to fill several buckets; each point comes back at a stride, some near,
+    // some far from its first use, with -0 for 0.
     constexpr DWORD POINTS = 1000, COUNT = 5000;
     std::vector<float> positions;
     std::vector<DWORD> expected;
