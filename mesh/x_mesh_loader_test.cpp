@@ -2,6 +2,7 @@
 
 #include "math/d3dx_math.h"
 #include "platform/d3d9/d3d9_recording.h"
+#include "platform/xfile/xfile_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -439,6 +441,37 @@ TEST_F(LoaderTest, NormalsNumberedAsTheVerticesBuildWhatAnyOtherNumberingBuilds)
     EXPECT_EQ(a.adjacencyWords(), b.adjacencyWords());
     EXPECT_EQ(test::vectors(a.mesh.get(), D3DDECLUSAGE_NORMAL)[1], D3DXVECTOR3(0.0f, 0.6f, 0.8f));
     EXPECT_EQ(test::vectors(a.mesh.get(), D3DDECLUSAGE_NORMAL)[5], D3DXVECTOR3(0.0f, 0.0f, 0.0f));
+}
+
+TEST_F(LoaderTest, AVertexKeepsANormalThatIsNotANumberAtEveryCornerNamingIt)
+{
+    // Vertex 0 takes normal 0 in both faces; normal 0 is made not a number in the binary
+    // file (12345 stands in for it in the text). The same normal is the same normal: no
+    // copy of vertex 0, although NaN never equals itself.
+    const std::string normals = R"(
+ MeshNormals {
+  2;
+  12345.0;0.0;1.0;, 0.0;0.0;1.0;;
+  2;
+  3;0,1,1;, 3;0,1,1;;
+ }
+)";
+    const std::string text = std::string(X_HEADER) +
+                             test::meshObject({{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}}, {{0, 1, 2}, {0, 2, 3}}, normals);
+    const std::vector<std::uint8_t> encoded = xfile::textToBinary(text);
+    ASSERT_FALSE(encoded.empty());
+    std::vector<std::uint8_t> bytes = encoded;
+    const float stand = 12345.0f, nan = std::numeric_limits<float>::quiet_NaN();
+    std::uint8_t from[4], to[4];
+    std::memcpy(from, &stand, 4);
+    std::memcpy(to, &nan, 4);
+    const auto at = std::search(bytes.begin(), bytes.end(), from, from + 4);
+    ASSERT_NE(at, bytes.end());
+    std::copy(to, to + 4, at);
+    auto l = test::loadFile(test::writeBytes("nan_normal.x", bytes), device.get());
+    ASSERT_EQ(l.hr, S_OK);
+    EXPECT_EQ(l.mesh->GetNumVertices(), 4u);
+    EXPECT_TRUE(std::isnan(test::vectors(l.mesh.get(), D3DDECLUSAGE_NORMAL)[0].x));
 }
 
 TEST_F(LoaderTest, FacesWithTwoEqualIndicesStayDroppedWhenTheirCornersMoveToDuplicates)
