@@ -11,6 +11,7 @@
 
 #include "platform/xfile/dxfile.h"
 #include "platform/xfile/xfile_mszip.h"
+#include "platform/xfile/xfile_observer.h"
 #include "platform/xfile/xfile_tokens.h"
 
 #include <algorithm>
@@ -116,7 +117,7 @@ const Template* TemplateSet::find(std::string_view name) const
 FileModel::~FileModel()
 {
     if (dataMapped) {
-        munmap(data, dataCapacity);
+        munmap(data, dataMappedSize);
     } else {
         std::free(data);
     }
@@ -231,12 +232,24 @@ struct PendingReference {
 
 class Builder {
 public:
-    Builder(FileModel& model, std::size_t inputSize)
-        : model_(model), budget_(inputSize * MEMORY_FACTOR + MEMORY_SLACK)
+    Builder(FileModel& model, std::size_t inputSize, ParseObserver* observer, std::shared_ptr<const void> modelOwner)
+        : model_(model), budget_(inputSize * MEMORY_FACTOR + MEMORY_SLACK), observer_(modelOwner ? observer : nullptr),
+          modelOwner_(std::move(modelOwner))
     {
     }
 
     FileModel& model() { return model_; }
+
+    // The object's own members are all in: its data is complete (children follow).
+    void dataRead(std::uint32_t index)
+    {
+        Node& node = model_.nodes[index];
+        node.dataSize = model_.dataSize - node.dataOffset;
+        if (!observer_ || !dataFixed_) return;
+        // String pointers are written at the end of the parse.
+        if (!stringSlots_.empty() && stringSlots_.back().data >= node.dataOffset) return;
+        observer_->dataRead(node.type->id, model_.data + node.dataOffset, node.dataSize, modelOwner_);
+    }
 
     // Room for `bytes` more data bytes; returns where they go (valid until the next call).
     std::uint8_t* appendData(std::size_t bytes, const std::uint8_t* at)
@@ -323,23 +336,38 @@ private:
             model_.dataCapacity = capacity;
             return;
         }
-        // Large data lives in its own mapping: growing it remaps pages instead of copying
-        // them, and huge pages cut the cost of faulting in fresh memory (a large mesh's data
-        // is hundreds of MB, written once).
-        void* grown = nullptr;
+        // Large data lives in its own mapping, which takes address space for all the data
+        // the budget allows at once: pages are only used as they are written, and the data
+        // never moves again, so it can be handed to observers while the parse goes on. Huge
+        // pages cut the cost of faulting in fresh memory (a large mesh's data is hundreds of
+        // MB, written once).
+        if (model_.dataMapped && capacity <= model_.dataMappedSize) {
+            model_.dataCapacity = capacity;
+            return;
+        }
+        void* grown = MAP_FAILED;
+        std::size_t mapped = capacity;
         if (model_.dataMapped) {
-            grown = mremap(model_.data, model_.dataCapacity, capacity, MREMAP_MAYMOVE);
+            // The reservation was refused (strict overcommit): grow by remapping.
+            grown = mremap(model_.data, model_.dataMappedSize, capacity, MREMAP_MAYMOVE);
         } else {
-            grown = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            mapped = (budget_ + HUGE_BLOCK - 1) / HUGE_BLOCK * HUGE_BLOCK;
+            grown = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            dataFixed_ = grown != MAP_FAILED;
+            if (grown == MAP_FAILED) {
+                mapped = capacity;
+                grown = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            }
         }
         if (grown == MAP_FAILED) fail(DXFILEERR_BADALLOC, "out of memory", at);
-        madvise(grown, capacity, MADV_HUGEPAGE);
+        madvise(grown, mapped, MADV_HUGEPAGE);
         if (!model_.dataMapped) {
             if (model_.dataSize) std::memcpy(grown, model_.data, model_.dataSize);
             std::free(model_.data);
             model_.dataMapped = true;
         }
         model_.data = static_cast<std::uint8_t*>(grown);
+        model_.dataMappedSize = mapped;
         model_.dataCapacity = capacity;
     }
 
@@ -347,6 +375,9 @@ private:
     std::size_t budget_;
     std::size_t used_ = 0;
     std::vector<StringSlot> stringSlots_;
+    ParseObserver* observer_;
+    std::shared_ptr<const void> modelOwner_;
+    bool dataFixed_ = false;  // the data lies in a mapping it never leaves
 };
 
 // ---- Template shapes ----------------------------------------------------------------------
@@ -1229,7 +1260,7 @@ private:
             fail(DXFILEERR_BADOBJECT, "child object not allowed by its parent's template", at);
         const std::uint32_t index = beginNode(builder_, type, header, at);
         reader_.read(shapes_.of(type, at), 0);
-        builder_.model().nodes[index].dataSize = builder_.model().dataSize - builder_.model().nodes[index].dataOffset;
+        builder_.dataRead(index);
         std::vector<Child> kids;
         while (true) {
             values_.skipSeparators();
@@ -1499,7 +1530,7 @@ private:
         const std::uint32_t index = beginNode(builder_, type, header, at);
         reader_.read(shapes_.of(type, at), 0);
         values_.noMoreValues();
-        builder_.model().nodes[index].dataSize = builder_.model().dataSize - builder_.model().nodes[index].dataOffset;
+        builder_.dataRead(index);
         std::vector<Child> kids;
         while (true) {
             const std::uint8_t* childAt = values_.p;
@@ -1700,11 +1731,12 @@ std::uint64_t lineOf(const std::uint8_t* begin, const std::uint8_t* at)
 }
 
 thread_local Diagnostic tLastDiagnostic;
+thread_local ParseObserver* tObserver = nullptr;
 
 }  // namespace
 
 HRESULT parseFile(std::span<const std::uint8_t> bytes, const TemplateSet& registered, FileModel& model,
-                  TemplateSet* fileTemplates, Diagnostic& diagnostic)
+                  TemplateSet* fileTemplates, Diagnostic& diagnostic, std::shared_ptr<const void> modelOwner)
 {
     diagnostic = Diagnostic{};
     HeaderInfo info;
@@ -1729,7 +1761,7 @@ HRESULT parseFile(std::span<const std::uint8_t> bytes, const TemplateSet& regist
     const std::uint8_t* end = begin + bytes.size();
     TemplateSet local;
     try {
-        Builder builder(model, bytes.size());
+        Builder builder(model, bytes.size(), tObserver, std::move(modelOwner));
         Shapes shapes(local, registered);
         if (info.encoding == HeaderInfo::Encoding::text) {
             TextParser parser(body, end, builder, shapes, local);
@@ -1872,6 +1904,10 @@ bool findMember(const FileModel& model, const Node& node, std::string_view membe
 void setLastDiagnostic(const Diagnostic& diagnostic) { tLastDiagnostic = diagnostic; }
 
 Diagnostic lastDiagnostic() { return tLastDiagnostic; }
+
+ScopedParseObserver::ScopedParseObserver(ParseObserver* observer) : previous_(tObserver) { tObserver = observer; }
+
+ScopedParseObserver::~ScopedParseObserver() { tObserver = previous_; }
 
 std::string describe(const Diagnostic& diagnostic)
 {
