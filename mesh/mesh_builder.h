@@ -49,6 +49,25 @@ EffectRecord defaultEffect(const MaterialRecord& material);
 template <typename T>
 class DataArray {
 public:
+    DataArray() = default;
+    // A copy views what the original views, and owns a copy of what it owns.
+    DataArray(const DataArray& other) { *this = other; }
+    DataArray& operator=(const DataArray& other)
+    {
+        if (this == &other) return *this;
+        if (!other.owned_.empty() && other.data_ == other.owned_.data()) {
+            owned_ = other.owned_;
+            data_ = owned_.data();
+        } else {
+            owned_.clear();
+            data_ = other.data_;
+        }
+        size_ = other.size_;
+        return *this;
+    }
+    DataArray(DataArray&&) noexcept = default;  // the owned values keep their place
+    DataArray& operator=(DataArray&&) noexcept = default;
+
     void view(const void* bytes, std::size_t count)
     {
         if (reinterpret_cast<std::uintptr_t>(bytes) % alignof(T) == 0) {

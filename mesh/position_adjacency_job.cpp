@@ -3,6 +3,7 @@
 #include "mesh/adjacency.h"
 #include "mesh/d3dx_buffer.h"
 #include "mesh/edge_pairing.h"
+#include "mesh/x_mesh_geometry.h"
 
 #include <algorithm>
 #include <new>
@@ -41,7 +42,19 @@ struct KeptFileTriangles {
 
 }  // namespace
 
-PositionAdjacencyJob::PositionAdjacencyJob(const MeshRecords& records) : records_(records)
+PositionAdjacencyJob::PositionAdjacencyJob(const MeshRecords& checked) : geometry_(checked)
+{
+    geometryKnown_ = true;
+    start();
+}
+
+PositionAdjacencyJob::PositionAdjacencyJob(const BYTE* meshData, std::size_t size, std::shared_ptr<const void> owner)
+    : geometry_(read_), meshData_(meshData), size_(size), owner_(std::move(owner))
+{
+    start();
+}
+
+void PositionAdjacencyJob::start()
 {
     try {
         thread_ = std::thread([this] { run(); });
@@ -53,34 +66,16 @@ PositionAdjacencyJob::PositionAdjacencyJob(const MeshRecords& records) : records
 
 PositionAdjacencyJob::~PositionAdjacencyJob()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        cancelled_ = true;
-    }
-    wake_.notify_one();
+    cancelled_ = true;
     if (thread_.joinable()) thread_.join();
-}
-
-void PositionAdjacencyJob::facesChecked()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        facesReady_ = true;
-    }
-    wake_.notify_one();
 }
 
 HRESULT PositionAdjacencyJob::finish(DWORD kept, ComPtr<ID3DXBuffer>& adjacency)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!facesReady_) return E_FAIL;  // never told of the faces: nothing to wait for
-    }
     if (onThread_) {
         if (thread_.joinable()) thread_.join();
     } else {
-        findRepresentatives();
-        pairEdges();
+        run();
     }
     if (FAILED(result_)) return result_;
     if (kept_ != kept || !adjacency_) return E_FAIL;  // both sides drop the same triangles
@@ -90,24 +85,44 @@ HRESULT PositionAdjacencyJob::finish(DWORD kept, ComPtr<ID3DXBuffer>& adjacency)
 
 void PositionAdjacencyJob::run()
 {
+    readGeometry();
     findRepresentatives();
-    if (!waitForFaces()) return;
     pairEdges();
 }
 
-bool PositionAdjacencyJob::waitForFaces()
+void PositionAdjacencyJob::readGeometry()
 {
-    std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [this] { return facesReady_ || cancelled_; });
-    return facesReady_;
+    if (geometryKnown_) return;
+    readResult_ = readMeshGeometry(meshData_, size_, read_);
+    if (FAILED(readResult_)) result_ = readResult_;
+    geometryKnown_ = true;
+    geometryKnown_.notify_all();
+}
+
+HRESULT PositionAdjacencyJob::geometry(MeshRecords& r)
+{
+    if (onThread_) {
+        geometryKnown_.wait(false);
+    } else {
+        readGeometry();
+    }
+    if (FAILED(readResult_)) return readResult_;
+    r.fileVertexCount = read_.fileVertexCount;
+    r.positions = read_.positions;
+    r.faces = read_.faces;
+    r.faceCount = read_.faceCount;
+    r.triangleCount = read_.triangleCount;
+    r.keptTriangleCount = read_.keptTriangleCount;
+    return S_OK;
 }
 
 void PositionAdjacencyJob::findRepresentatives()
 {
-    const DWORD vertices = records_.fileVertexCount;
+    if (FAILED(result_) || cancelled_) return;
+    const DWORD vertices = geometry_.fileVertexCount;
     try {
         reps_.reset(new DWORD[vertices]);
-        pointRepsFromPositions(reinterpret_cast<const BYTE*>(records_.positions.data()), 12, vertices, 0.0f,
+        pointRepsFromPositions(reinterpret_cast<const BYTE*>(geometry_.positions.data()), 12, vertices, 0.0f,
                                reps_.get());
     } catch (const std::bad_alloc&) {
         result_ = E_OUTOFMEMORY;
@@ -116,8 +131,8 @@ void PositionAdjacencyJob::findRepresentatives()
 
 void PositionAdjacencyJob::pairEdges()
 {
-    if (FAILED(result_)) return;
-    const std::uint64_t kept = records_.keptTriangleCount;
+    if (FAILED(result_) || cancelled_) return;
+    const std::uint64_t kept = geometry_.keptTriangleCount;
     if (kept * 12 > 0xFFFFFFFFu) {
         result_ = E_OUTOFMEMORY;
         return;
@@ -128,10 +143,10 @@ void PositionAdjacencyJob::pairEdges()
     // No two vertices at one point (as in most meshes without seams): pairing by the
     // vertices themselves, without looking every corner's representative up.
     const DWORD* reps = reps_.get();
-    if (std::all_of(reps, reps + records_.fileVertexCount, [v = DWORD(0)](DWORD rep) mutable { return rep == v++; }))
+    if (std::all_of(reps, reps + geometry_.fileVertexCount, [v = DWORD(0)](DWORD rep) mutable { return rep == v++; }))
         reps = nullptr;
     try {
-        edges::pairAllEdges(KeptFileTriangles{records_.faces.data(), records_.faceCount, kept_}, records_.fileVertexCount,
+        edges::pairAllEdges(KeptFileTriangles{geometry_.faces.data(), geometry_.faceCount, kept_}, geometry_.fileVertexCount,
                             reps, static_cast<DWORD*>(adjacency_->GetBufferPointer()));
     } catch (const std::bad_alloc&) {
         result_ = E_OUTOFMEMORY;

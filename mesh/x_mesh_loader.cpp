@@ -9,8 +9,11 @@
 #include "mesh/d3dx_mesh.h"
 #include "mesh/mesh_builder.h"
 #include "mesh/position_adjacency_job.h"
+#include "mesh/x_data_cursor.h"
+#include "mesh/x_mesh_geometry.h"
 #include "mesh/x_templates.h"
 #include "platform/xfile/dxfile.h"
+#include "platform/xfile/xfile_observer.h"
 
 #include <clocale>
 #include <cstring>
@@ -49,51 +52,6 @@ constexpr GUID TID_DeclData = guid(0xBF22E553, 0x292C, 0x4781, 0x9F, 0xEA, 0x62,
 // Frames nest through references too; a file whose frame names itself must not recurse
 // without end.
 constexpr int MAX_FRAME_DEPTH = 256;
-
-// Reads 32-bit words, floats and string pointers from an object's data, never past its end.
-class Cursor {
-public:
-    Cursor(const void* data, DWORD size) : p_(static_cast<const BYTE*>(data)), size_(data ? size : 0) {}
-    std::size_t left() const { return size_ - at_; }
-    bool has(std::uint64_t bytes) const { return bytes <= left(); }
-    bool u32(std::uint32_t& v)
-    {
-        v = 0;
-        if (!has(4)) return false;
-        std::memcpy(&v, p_ + at_, 4);
-        at_ += 4;
-        return true;
-    }
-    bool f32(float& v)
-    {
-        v = 0.0f;
-        if (!has(4)) return false;
-        std::memcpy(&v, p_ + at_, 4);
-        at_ += 4;
-        return true;
-    }
-    bool floats(float* out, std::size_t n)
-    {
-        if (!has(std::uint64_t(n) * 4)) return false;
-        std::memcpy(out, p_ + at_, n * 4);
-        at_ += n * 4;
-        return true;
-    }
-    bool string(const char*& s)
-    {
-        if (!has(sizeof(char*))) return false;
-        std::memcpy(&s, p_ + at_, sizeof(char*));
-        at_ += sizeof(char*);
-        return true;
-    }
-    const BYTE* here() const { return p_ + at_; }
-    void skip(std::size_t n) { at_ += n; }
-
-private:
-    const BYTE* p_;
-    std::size_t size_;
-    std::size_t at_ = 0;
-};
 
 // The numeric locale held at "C" while a mesh is read, restored afterwards.
 class NumericLocaleC {
@@ -481,51 +439,49 @@ HRESULT readMaterialList(IDirectXFileData* object, MeshRecords& r)
 
 // ---- One Mesh object ------------------------------------------------------------------
 
-// With `adjacencyJob`, adjacency from positions is started as soon as the positions are known.
-HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, std::unique_ptr<PositionAdjacencyJob>* adjacencyJob)
-{
-    Cursor c(nullptr, 0);
-    HRESULT hr = getData(object, c);
-    if (FAILED(hr)) return hr;
-    std::uint32_t vertices;
-    if (!c.u32(vertices) || !c.has(std::uint64_t(vertices) * 12 + 4)) return E_FAIL;
-    const BYTE* positions = c.here();
-    c.skip(std::size_t(vertices) * 12);
-    std::uint32_t faces;
-    c.u32(faces);
-    // Each face takes at least 16 bytes: refuse counts the data can't hold before sizing.
-    if (!c.has(std::uint64_t(faces) * 16)) return E_FAIL;
-    r.fileVertexCount = vertices;
-    r.positions.view(positions, std::size_t(vertices) * 3);
-    // Adjacency from positions starts on them at once, beside the rest of the load.
-    if (adjacencyJob && vertices != 0 && faces != 0) *adjacencyJob = std::make_unique<PositionAdjacencyJob>(r);
-    // One pass checks the faces; the build reads them in place.
-    const BYTE* faceWords = c.here();
-    const std::size_t faceBytes = c.left();
-    std::uint64_t triangles = 0, degenerate = 0;
-    bool strayIndex = false;  // an index past the vertices: E_FAIL, once the checks before it pass
-    for (std::uint32_t face = 0; face < faces; ++face) {
-        std::uint32_t n, v0, prev, cur;
-        if (!c.u32(n) || n < 3 || !c.has(std::uint64_t(n) * 4)) return E_FAIL;
-        c.u32(v0);
-        c.u32(prev);
-        strayIndex |= v0 >= vertices || prev >= vertices;
-        for (std::uint32_t k = 2; k < n; ++k) {
-            c.u32(cur);
-            strayIndex |= cur >= vertices;
-            degenerate += isDegenerate(v0, prev, cur);
-            prev = cur;
+// Adjacency jobs of a load that asks for adjacency. The first large Mesh object gets its
+// job as soon as the parser has read its positions and faces, so that the job runs beside
+// the parse of the rest of the file; other meshes start theirs once they are read.
+class AdjacencyJobs final : public xfile::ParseObserver {
+public:
+    void dataRead(const GUID& type, const std::uint8_t* data, std::size_t size,
+                  std::shared_ptr<const void> owner) override
+    {
+        if (early_ || type != TID_Mesh || size < EARLY_JOB_BYTES) return;
+        try {
+            early_ = std::make_unique<PositionAdjacencyJob>(data, size, std::move(owner));
+        } catch (const std::bad_alloc&) {
+            // The mesh starts its job once it is read instead.
         }
-        triangles += n - 2;
     }
-    if (c.left() != 0) return E_FAIL;
-    if (vertices == 0 || faces == 0) return D3DXERR_LOADEDMESHASNODATA;
-    if (triangles > 0xFFFFFFF0u || strayIndex) return E_FAIL;
-    r.faces.view(faceWords, faceBytes / 4);
-    r.faceCount = faces;
-    r.triangleCount = static_cast<std::uint32_t>(triangles);
-    r.keptTriangleCount = static_cast<std::uint32_t>(triangles - degenerate);
-    if (adjacencyJob && *adjacencyJob) (*adjacencyJob)->facesChecked();
+
+    // The job started on the Mesh object with this data while the file was parsed, if any.
+    std::unique_ptr<PositionAdjacencyJob> takeEarlyJob(const void* data, std::size_t size)
+    {
+        if (early_ && early_->reads(static_cast<const BYTE*>(data), size)) return std::move(early_);
+        return nullptr;
+    }
+
+private:
+    // Smaller meshes take a few milliseconds at most: not worth a thread during the parse.
+    static constexpr std::size_t EARLY_JOB_BYTES = std::size_t{1} << 20;
+    std::unique_ptr<PositionAdjacencyJob> early_;
+};
+
+// With `jobs`, the mesh's adjacency from positions is worked out beside the rest of the
+// load, by `job`.
+HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, AdjacencyJobs* jobs,
+                 std::unique_ptr<PositionAdjacencyJob>& job)
+{
+    DWORD size = 0;
+    void* data = nullptr;
+    HRESULT hr = object->GetData(nullptr, &size, &data);
+    if (FAILED(hr)) return hr;
+    // A job started during the parse has read the positions and faces already.
+    if (jobs) job = jobs->takeEarlyJob(data, size);
+    hr = job ? job->geometry(r) : readMeshGeometry(static_cast<const BYTE*>(data), size, r);
+    if (FAILED(hr)) return hr;
+    if (jobs && !job) job = std::make_unique<PositionAdjacencyJob>(r);
 
     bool sawNormals = false;
     hr = forEachChild(object, [&](IDirectXFileData* child) -> HRESULT {
@@ -550,19 +506,20 @@ HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, std::unique_ptr<Posit
     return S_OK;
 }
 
-HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* device, bool withAdjacency,
+// With `jobs` (when the load asks for adjacency) the mesh gets its adjacency.
+HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* device, AdjacencyJobs* jobs,
                  LoadedMesh& out)
 {
     NumericLocaleC locale;
     try {
         MeshRecords records;
         std::unique_ptr<PositionAdjacencyJob> adjacencyJob;  // after the records: stopped first
-        HRESULT hr = readMesh(object, records, withAdjacency ? &adjacencyJob : nullptr);
+        HRESULT hr = readMesh(object, records, jobs, adjacencyJob);
         if (FAILED(hr)) return hr;
         Declaration decl;
         hr = chooseFormat(records, decl);
         if (FAILED(hr)) return hr;
-        return buildMesh(records, decl, options, device, out, withAdjacency, adjacencyJob.get());
+        return buildMesh(records, decl, options, device, out, jobs != nullptr, adjacencyJob.get());
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const std::length_error&) {
@@ -575,7 +532,7 @@ HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* devi
 struct Load {
     DWORD options;
     IDirect3DDevice9* device;
-    bool withAdjacency;  // the caller takes the adjacency
+    AdjacencyJobs* adjacencyJobs;  // when the caller takes the adjacency
     LoadedMesh result;
     bool haveResult = false;
 };
@@ -587,7 +544,7 @@ HRESULT process(Load& load, IDirectXFileData* object, D3DXMATRIX& m, int depth)
     if (FAILED(hr)) return hr;
     if (type == TID_Mesh) {
         LoadedMesh loaded;
-        hr = loadMesh(object, load.options, load.device, load.withAdjacency, loaded);
+        hr = loadMesh(object, load.options, load.device, load.adjacencyJobs, loaded);
         if (hr == D3DXERR_LOADEDMESHASNODATA) return S_OK;
         if (FAILED(hr)) return hr;
         D3DXMATRIX identity;
@@ -649,8 +606,12 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
         hr = parser->RegisterTemplates(const_cast<unsigned char*>(block.data), static_cast<DWORD>(block.size));
         if (FAILED(hr)) return hr;
     }
+    AdjacencyJobs adjacencyJobs;
     ComPtr<IDirectXFileEnumObject> enumerator;
-    hr = parser->CreateEnumObject(const_cast<char*>(fileName), DXFILELOAD_FROMFILE, enumerator.put());
+    {
+        xfile::ScopedParseObserver observing(adjacency ? &adjacencyJobs : nullptr);
+        hr = parser->CreateEnumObject(const_cast<char*>(fileName), DXFILELOAD_FROMFILE, enumerator.put());
+    }
     if (FAILED(hr)) return hr;
     if (!enumerator) return E_FAIL;
 
@@ -659,7 +620,7 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
     if (materials) *materials = nullptr;
     if (effectInstances) *effectInstances = nullptr;
 
-    Load load{options, device, adjacency != nullptr, {}, false};
+    Load load{options, device, adjacency ? &adjacencyJobs : nullptr, {}, false};
     hr = S_OK;
     try {
         for (;;) {

@@ -2,6 +2,7 @@
 
 #include "math/d3dx_math.h"
 #include "platform/d3d9/d3d9_recording.h"
+#include "platform/xfile/dxfile.h"
 #include "platform/xfile/xfile_writer.h"
 
 #include <gtest/gtest.h>
@@ -176,6 +177,59 @@ TEST_F(LoaderTest, AdjacencyFromPositionsIsTheOneTheBuiltMeshGenerates)
     // Face 0 meets face 1 across 1-2 and, first in order, face 2 across 0-1 (through the
     // coincident vertex 4); face 3 is left without a neighbour on that edge.
     EXPECT_EQ(l.adjacencyWords(), (std::vector<DWORD>{2, 1, N, N, N, 0, 0, N, N, N, N, N}));
+}
+
+TEST_F(LoaderTest, ALargeMeshGetsTheSameAdjacencyAndBuffersWhenItsAdjacencyStartsDuringTheParse)
+{
+    // A mesh this large has its adjacency worked out while the parser still reads the rest
+    // of the file. A seam (the right half of the grid on copies of the middle column's
+    // points), quads, degenerate faces, two materials and a second mesh after it.
+    constexpr int G = 300;
+    std::vector<D3DXVECTOR3> points;
+    for (int z = 0; z < G; ++z)
+        for (int x = 0; x < G; ++x) points.push_back({x * 0.5f, float((x * 7 + z * 13) % 17) / 68.0f, z * 0.5f});
+    const int seam = int(points.size());
+    for (int z = 0; z < G; ++z) points.push_back(points[std::size_t(z) * G + G / 2]);
+    auto at = [&](int x, int z) { return x == G / 2 && z % 2 == 1 ? seam + z : z * G + x; };
+    std::vector<std::vector<int>> faces;
+    for (int z = 0; z + 1 < G; ++z)
+        for (int x = 0; x + 1 < G; ++x) {
+            faces.push_back({at(x, z), at(x, z + 1), at(x + 1, z + 1), at(x + 1, z)});
+            if ((x + z) % 101 == 0) faces.push_back({at(x, z), at(x, z), at(x + 1, z)});
+        }
+    std::string materials = " MeshMaterialList { 2; " + std::to_string(faces.size()) + "; ";
+    for (std::size_t f = 0; f < faces.size(); ++f)
+        materials += (f < faces.size() / 3 ? "0" : "1") + std::string(f + 1 < faces.size() ? "," : ";");
+    materials += "\n" + material(RED) + material(BLUE) + " }\n";
+    const std::string scene = std::string(X_HEADER) + test::meshObject(points, faces, materials, "large") +
+                              test::meshObject({{90, 0, 0}, {91, 0, 0}, {90, 1, 0}}, {{0, 1, 2}}, "", "small");
+
+    for (Encoding e : {Encoding::text, Encoding::binary}) {
+        SCOPED_TRACE(test::encodingName(e));
+        const std::string path = test::writeX(scene, e);
+        const test::Loaded with = test::loadFile(path, device.get());
+        ASSERT_EQ(with.hr, S_OK);
+        const DWORD triangles = with.mesh->GetNumFaces();
+        ASSERT_EQ(triangles, 2u * (G - 1) * (G - 1) + 1);
+        std::vector<DWORD> generated(std::size_t(triangles) * 3);
+        ASSERT_EQ(with.mesh->GenerateAdjacency(0.0f, generated.data()), S_OK);
+        EXPECT_EQ(with.adjacencyWords(), generated);
+
+        ComPtr<ID3DXMesh> without;
+        ASSERT_EQ(D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr,
+                                     without.put()),
+                  S_OK);
+        EXPECT_EQ(test::vertexBytes(without.get()), test::vertexBytes(with.mesh.get()));
+        EXPECT_EQ(test::indices(without.get()), test::indices(with.mesh.get()));
+        EXPECT_EQ(test::attributes(without.get()), test::attributes(with.mesh.get()));
+    }
+
+    // The parse failing after the large mesh: the parser's code, and nothing handed out.
+    const std::string cut = scene.substr(0, scene.find("MeshMaterialList")) + "MeshMaterialList { 2; 1;";
+    const test::Loaded failed = test::loadFile(test::writeX(cut), device.get());
+    EXPECT_EQ(failed.hr, DXFILEERR_PARSEERROR);
+    EXPECT_FALSE(failed.mesh);
+    EXPECT_FALSE(failed.adjacency);
 }
 
 TEST_F(LoaderTest, IndexWidthFollowsTheVertexCount)
