@@ -267,30 +267,42 @@ public:
     HRESULT writeFileTriangles(Index* indices, DWORD* attributes)
     {
         if (numbering_) newNumbers_.assign(r_.triangleCount, NO_FACE);
+        // The counts live in locals: for all the compiler knows, the buffers written could
+        // hold the members, which it would then reload after every store.
         const std::uint32_t* words = r_.faces.data();
+        const std::uint32_t faceCount = r_.faceCount;
         const DWORD capacity = r_.keptTriangleCount;
         const std::size_t listed = r_.faceMaterials.size();
-        for (; face_ < r_.faceCount; ++face_) {
-            const std::uint32_t n = words[at_];
-            const std::uint32_t* v = words + at_ + 1;
-            at_ += std::size_t(n) + 1;
-            if (r_.hasNormals)
+        const bool normals = r_.hasNormals;
+        DWORD* newNumbers = numbering_ ? newNumbers_.data() : nullptr;
+        bool ascending = true;
+        DWORD last = 0, kept = 0;
+        std::uint32_t triangle = 0;
+        std::size_t at = 0;
+        for (std::uint32_t face = 0; face < faceCount; ++face) {
+            const std::uint32_t n = words[at];
+            const std::uint32_t* v = words + at + 1;
+            at += std::size_t(n) + 1;
+            if (normals)
                 for (std::uint32_t i = 0; i < n; ++i) vertices_.takeNormalOfItsNumber(v[i]);
-            const DWORD material = face_ < listed ? r_.faceMaterials[face_] : 0;
-            for (std::uint32_t j = 1; j + 1 < n; ++j, ++triangle_) {
+            const DWORD material = face < listed ? r_.faceMaterials[face] : 0;
+            for (std::uint32_t j = 1; j + 1 < n; ++j, ++triangle) {
                 if (isDegenerate(v[0], v[j], v[j + 1])) continue;
-                if (kept_ == capacity) return E_FAIL;  // the faces were counted otherwise on reading
-                if (numbering_) newNumbers_[triangle_] = kept_;
-                noteAttribute(material);
-                attributes[kept_] = material;
-                Index* out = indices + std::size_t(kept_) * 3;
+                if (kept == capacity) return E_FAIL;  // the faces were counted otherwise on reading
+                if (newNumbers) newNumbers[triangle] = kept;
+                ascending = ascending && material >= last;
+                last = material;
+                attributes[kept] = material;
+                Index* out = indices + std::size_t(kept) * 3;
                 out[0] = static_cast<Index>(v[0]);
                 out[1] = static_cast<Index>(v[j]);
                 out[2] = static_cast<Index>(v[j + 1]);
-                ++kept_;
+                ++kept;
             }
         }
-        return kept_ == capacity ? S_OK : E_FAIL;
+        kept_ = kept;
+        ascending_ = ascending;
+        return kept == capacity ? S_OK : E_FAIL;
     }
 
     // Every corner on the vertex with its normal, splitting vertices met with a second

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -17,6 +18,31 @@
 namespace mesh {
 
 namespace {
+
+// Smallest and largest index in [begin, end). Plain x86-64 vector code compares 32-bit
+// numbers only as signed: with the top bit flipped, unsigned indices keep their order as
+// signed numbers and the loop runs in vectors.
+template <typename Index>
+void indexRange(const Index* begin, const Index* end, Index& lo, Index& hi)
+{
+    if constexpr (sizeof(Index) == 4) {
+        std::int32_t low = std::numeric_limits<std::int32_t>::max(), high = std::numeric_limits<std::int32_t>::min();
+        for (const Index* i = begin; i != end; ++i) {
+            const auto x = static_cast<std::int32_t>(*i ^ 0x80000000u);
+            low = x < low ? x : low;
+            high = x > high ? x : high;
+        }
+        lo = static_cast<Index>(static_cast<std::uint32_t>(low) ^ 0x80000000u);
+        hi = static_cast<Index>(static_cast<std::uint32_t>(high) ^ 0x80000000u);
+    } else {
+        lo = std::numeric_limits<Index>::max();
+        hi = 0;
+        for (const Index* i = begin; i != end; ++i) {
+            lo = std::min(lo, *i);
+            hi = std::max(hi, *i);
+        }
+    }
+}
 
 struct BufferPlacement {
     D3DPOOL pool;
@@ -406,11 +432,8 @@ private:
                 while (end < faceCount_ && attributes_[end] == id) ++end;
                 // Smallest and largest index of the run. A left-out face has the marker,
                 // the largest index there is, first: only then are first indices looked at.
-                Index lo = std::numeric_limits<Index>::max(), hi = 0;
-                for (const Index* i = idx + std::size_t(f) * 3; i != idx + std::size_t(end) * 3; ++i) {
-                    lo = std::min(lo, *i);
-                    hi = std::max(hi, *i);
-                }
+                Index lo, hi;
+                indexRange(idx + std::size_t(f) * 3, idx + std::size_t(end) * 3, lo, hi);
                 if (hi == MARKER)
                     for (DWORD g = f; g < end; ++g)
                         if (idx[std::size_t(g) * 3] == MARKER) return S_OK;
