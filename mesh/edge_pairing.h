@@ -73,7 +73,7 @@ private:
 };
 
 // Edges waiting for their neighbour, keyed by their two representatives, for meshes where
-// the lists below grow long (many edges waiting on one vertex, as around the centre of a
+// the lists above grow long (many edges waiting on one vertex, as around the centre of a
 // large fan). Faces come in order and most neighbours are near in that order, so the table
 // stays small; linear probing with backward-shift removal keeps entries of one key in the
 // order they came.

@@ -153,13 +153,13 @@ public:
         }
     }
 
+    // Where the normals follow the vertices: vertex v, met by a corner, has normal v.
+    void takeNormalOfItsNumber(std::uint32_t v) { normalOf_[v] = v; }
+
     // The vertex for a corner on file vertex v with file normal `normal`: v itself the
     // first time or with the same normal (the same normal index, or equal values), else
     // the vertex of its ring that matches, else a new copy linked into the ring (v itself,
     // and full(), when no more vertices can be numbered).
-    // Where the normals follow the vertices.
-    void takeNormalOfItsNumber(std::uint32_t v) { normalOf_[v] = v; }
-
     std::uint32_t withNormal(std::uint32_t v, std::uint32_t normal)
     {
         return normalOf_[v] == normal ? v : withOtherNormal(v, normal);
@@ -582,7 +582,7 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
     }
 
     // The sort of step 8 comes first where nothing moves: faces already in attribute order
-    // get their table while the adjacency job still pairs edges, and the adjacency it
+    // get their table while the adjacency job may still pair edges, and the adjacency it
     // brings stays right.
     constexpr DWORD SORT = D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_IGNOREVERTS | D3DXMESHOPT_DONOTSPLIT;
     const bool sortedEarly = adjacencyJob && triangles.attributesAscend();
