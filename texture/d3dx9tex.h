@@ -1,0 +1,59 @@
+// The texture library's public names: the "choose for me" value, filter words, image file
+// facts and the two internal formats the decoders produce for 16-bit-per-channel images.
+// Entry points are declared in the section of the facility that implements them.
+#pragma once
+
+#include "platform/d3d9/d3d9.h"
+
+inline constexpr UINT D3DX_DEFAULT = 0xFFFFFFFFu;
+// For a width, height or depth: the image's own size, not rounded to a power of two.
+inline constexpr UINT D3DX_DEFAULT_NONPOW2 = 0xFFFFFFFEu;
+
+// Filter words: the low byte is the kind, the flags stand above it.
+inline constexpr DWORD D3DX_FILTER_NONE = 1;
+inline constexpr DWORD D3DX_FILTER_POINT = 2;
+inline constexpr DWORD D3DX_FILTER_LINEAR = 3;
+inline constexpr DWORD D3DX_FILTER_TRIANGLE = 4;
+inline constexpr DWORD D3DX_FILTER_BOX = 5;
+inline constexpr DWORD D3DX_FILTER_MIRROR_U = 0x10000;
+inline constexpr DWORD D3DX_FILTER_MIRROR_V = 0x20000;
+inline constexpr DWORD D3DX_FILTER_MIRROR_W = 0x40000;
+inline constexpr DWORD D3DX_FILTER_MIRROR = 0x70000;
+inline constexpr DWORD D3DX_FILTER_DITHER = 0x80000;
+inline constexpr DWORD D3DX_FILTER_DITHER_DIFFUSION = 0x100000;
+inline constexpr DWORD D3DX_FILTER_SRGB_IN = 0x200000;
+inline constexpr DWORD D3DX_FILTER_SRGB_OUT = 0x400000;
+
+// Formats the decoders use internally for 16-bit-per-channel images; reported to callers
+// as D3DFMT_A8L8 and D3DFMT_R8G8B8.
+inline constexpr D3DFORMAT D3DFMT_INTERNAL_AL16 = static_cast<D3DFORMAT>(0x36314C41u);  // 'AL16'
+inline constexpr D3DFORMAT D3DFMT_INTERNAL_R16 = static_cast<D3DFORMAT>(0x36315220u);   // ' R16'
+
+enum D3DXIMAGE_FILEFORMAT : DWORD {
+    D3DXIFF_BMP = 0,
+    D3DXIFF_JPG = 1,
+    D3DXIFF_TGA = 2,
+    D3DXIFF_PNG = 3,
+    D3DXIFF_DDS = 4,
+    D3DXIFF_PPM = 5,
+    D3DXIFF_DIB = 6,
+    D3DXIFF_HDR = 7,
+    D3DXIFF_PFM = 8,
+    D3DXIFF_FORCE_DWORD = 0x7FFFFFFF
+};
+
+struct D3DXIMAGE_INFO {
+    UINT Width;
+    UINT Height;
+    UINT Depth;
+    UINT MipLevels;
+    D3DFORMAT Format;
+    D3DRESOURCETYPE ResourceType;
+    D3DXIMAGE_FILEFORMAT ImageFileFormat;
+};
+
+// ---- Pixels, conversion and filtering -----------------------------------------------------
+
+// ---- Image files ---------------------------------------------------------------------------
+
+// ---- Texture creation ----------------------------------------------------------------------
