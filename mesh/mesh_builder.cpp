@@ -1,7 +1,7 @@
 #include "mesh/mesh_builder.h"
 
 #include "mesh/adjacency.h"
-#include "mesh/position_adjacency_job.h"
+#include "mesh/position_adjacency.h"
 
 #include <algorithm>
 #include <cmath>
@@ -275,8 +275,7 @@ public:
         const std::size_t listed = r_.faceMaterials.size();
         const bool normals = r_.hasNormals;
         DWORD* newNumbers = numbering_ ? newNumbers_.data() : nullptr;
-        bool ascending = true;
-        DWORD last = 0, kept = 0;
+        DWORD kept = 0;
         std::uint32_t triangle = 0;
         std::size_t at = 0;
         for (std::uint32_t face = 0; face < faceCount; ++face) {
@@ -290,8 +289,6 @@ public:
                 if (isDegenerate(v[0], v[j], v[j + 1])) continue;
                 if (kept == capacity) return E_FAIL;  // the faces were counted otherwise on reading
                 if (newNumbers) newNumbers[triangle] = kept;
-                ascending = ascending && material >= last;
-                last = material;
                 attributes[kept] = material;
                 Index* out = indices + std::size_t(kept) * 3;
                 out[0] = static_cast<Index>(v[0]);
@@ -301,7 +298,6 @@ public:
             }
         }
         kept_ = kept;
-        ascending_ = ascending;
         return kept == capacity ? S_OK : E_FAIL;
     }
 
@@ -326,7 +322,6 @@ public:
     void releaseCorners() { corners_.reset(); }
     const std::vector<DWORD>& attributes() const { return attributes_; }  // of the first kept triangles
     const std::vector<DWORD>& newNumbers() const { return newNumbers_; }  // per triangle, when numbering
-    bool attributesAscend() const { return ascending_; }  // the kept triangles are in attribute order
 
 private:
     template <bool Listed>
@@ -355,7 +350,6 @@ private:
                     continue;
                 if (kept_ == capacity) return E_FAIL;  // the faces were counted otherwise on reading
                 if (numbering_) newNumbers_[triangle_] = kept_;
-                noteAttribute(Listed ? r_.faceMaterials[face_] : 0);
                 if constexpr (Listed) attributes_.push_back(r_.faceMaterials[face_]);
                 out[0] = c0;
                 out[1] = c1;
@@ -367,17 +361,9 @@ private:
         return S_OK;
     }
 
-    void noteAttribute(DWORD attribute)
-    {
-        ascending_ = ascending_ && attribute >= lastAttribute_;
-        lastAttribute_ = attribute;
-    }
-
     const MeshRecords& r_;
     BuildVertices& vertices_;
     const bool numbering_;  // the new number of every triangle is wanted
-    bool ascending_ = true;
-    DWORD lastAttribute_ = 0;
     std::unique_ptr<std::uint32_t[]> corners_;
     std::vector<DWORD> attributes_;
     std::vector<DWORD> newNumbers_;
@@ -422,17 +408,16 @@ HRESULT chooseFormat(const MeshRecords& r, Declaration& out)
 }
 
 HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirect3DDevice9* device, LoadedMesh& out,
-                  bool withAdjacency, PositionAdjacencyJob* positionAdjacency)
+                  bool withAdjacency)
 {
     const D3DVERTEXELEMENT9* position = findTyped(decl, D3DDECLUSAGE_POSITION, 0, D3DDECLTYPE_FLOAT3);
     const D3DVERTEXELEMENT9* normal = findTyped(decl, D3DDECLUSAGE_NORMAL, 0, D3DDECLTYPE_FLOAT3);
     const D3DVERTEXELEMENT9* diffuse = findTyped(decl, D3DDECLUSAGE_COLOR, 0, D3DDECLTYPE_D3DCOLOR);
     const D3DVERTEXELEMENT9* texcoord = findTyped(decl, D3DDECLUSAGE_TEXCOORD, 0, D3DDECLTYPE_FLOAT2);
 
-    // Adjacency from positions comes from the job, beside the build, unless the file gives
-    // its own or its duplication indices (cheap, worked out after the build).
-    PositionAdjacencyJob* adjacencyJob =
-        withAdjacency && !r.hasFaceAdjacency && !r.hasDuplication && position ? positionAdjacency : nullptr;
+    // Adjacency from positions comes from the file's own vertices and faces, unless the file
+    // gives its adjacency or its duplication indices.
+    const bool fromFilePositions = withAdjacency && !r.hasFaceAdjacency && !r.hasDuplication && position;
     // Only the file's own adjacency needs the new number of every triangle.
     const bool fileAdjacency = withAdjacency && r.hasFaceAdjacency;
 
@@ -581,24 +566,10 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         }
     }
 
-    // The sort of step 8 comes first where nothing moves: faces already in attribute order
-    // get their table while the adjacency job may still pair edges, and the adjacency it
-    // brings stays right.
-    constexpr DWORD SORT = D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_IGNOREVERTS | D3DXMESHOPT_DONOTSPLIT;
-    const bool sortedEarly = adjacencyJob && triangles.attributesAscend();
-    if (sortedEarly) {
-        hr = m->OptimizeInplace(SORT, nullptr, nullptr, nullptr, nullptr);
-        if (FAILED(hr)) return hr;
-    }
-
     // 7. Adjacency: the file's own, its point representatives, or from positions. Not built
     // when nobody takes it: the sort below does not need it.
     DWORD* adjacency = nullptr;
-    if (adjacencyJob) {
-        hr = adjacencyJob->finish(kept, out.adjacency);
-        if (FAILED(hr)) return hr;
-        adjacency = out.adjacencyWords();
-    } else if (withAdjacency) {
+    if (withAdjacency) {
         if (std::uint64_t(kept) * 12 > 0xFFFFFFFFu) return E_OUTOFMEMORY;
         hr = createUninitialisedBuffer(kept * 12, out.adjacency.put());
         if (FAILED(hr)) return hr;
@@ -621,16 +592,18 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         // Representatives name file vertices, which come first.
         hr = m->ConvertPointRepsToAdjacency(reps.data(), adjacency);
         if (FAILED(hr)) return hr;
-    } else if (adjacency && !adjacencyJob) {
+    } else if (adjacency && fromFilePositions) {
+        hr = adjacencyFromFilePositions(r, kept, adjacency);
+        if (FAILED(hr)) return hr;
+    } else if (adjacency) {
         hr = m->GenerateAdjacency(0.0f, adjacency);
         if (FAILED(hr)) return hr;
     }
 
     // 8. Faces grouped by attribute, with the attribute table.
-    if (!sortedEarly) {
-        hr = m->OptimizeInplace(SORT, adjacency, adjacency, nullptr, nullptr);
-        if (FAILED(hr)) return hr;
-    }
+    constexpr DWORD SORT = D3DXMESHOPT_ATTRSORT | D3DXMESHOPT_IGNOREVERTS | D3DXMESHOPT_DONOTSPLIT;
+    hr = m->OptimizeInplace(SORT, adjacency, adjacency, nullptr, nullptr);
+    if (FAILED(hr)) return hr;
 
     out.mesh = std::move(m);
     out.materials = std::move(r.materials);

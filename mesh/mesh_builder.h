@@ -161,14 +161,11 @@ struct LoadedMesh {
 // The declaration for what the records hold.
 HRESULT chooseFormat(const MeshRecords& records, Declaration& out);
 
-class PositionAdjacencyJob;
-
 // Builds, fills, connects and sorts the mesh. D3DXERR_LOADEDMESHASNODATA when no triangle
 // is left after dropping the degenerate ones. Without withAdjacency out.adjacency stays
-// empty and no time goes into it. Adjacency from positions is taken from
-// positionAdjacency when given (started on these records), else worked out here.
+// empty and no time goes into it.
 HRESULT buildMesh(MeshRecords& records, const Declaration& decl, DWORD options, IDirect3DDevice9* device,
-                  LoadedMesh& out, bool withAdjacency = true, PositionAdjacencyJob* positionAdjacency = nullptr);
+                  LoadedMesh& out, bool withAdjacency = true);
 
 // Positions as points and normals as directions (renormalised) through m.
 HRESULT transformMesh(ID3DXMesh* mesh, const D3DXMATRIX& m);

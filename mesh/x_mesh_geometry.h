@@ -1,5 +1,5 @@
-// The head of a Mesh object's data: its vertex positions and its faces. Read by the loader,
-// and by the adjacency job that may start on a large mesh while the file is still parsed.
+// The head of a Mesh object's data: its vertex positions and its faces, checked once by the
+// loader; the build and the adjacency from positions then read them in place.
 #pragma once
 
 #include "mesh/mesh_builder.h"

@@ -8,12 +8,10 @@
 #include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
 #include "mesh/mesh_builder.h"
-#include "mesh/position_adjacency_job.h"
 #include "mesh/x_data_cursor.h"
 #include "mesh/x_mesh_geometry.h"
 #include "mesh/x_templates.h"
 #include "platform/xfile/dxfile.h"
-#include "platform/xfile/xfile_observer.h"
 
 #include <clocale>
 #include <cstring>
@@ -439,49 +437,14 @@ HRESULT readMaterialList(IDirectXFileData* object, MeshRecords& r)
 
 // ---- One Mesh object ------------------------------------------------------------------
 
-// Adjacency jobs of a load that asks for adjacency. The first large Mesh object gets its
-// job as soon as the parser has read its positions and faces, so that the job runs beside
-// the parse of the rest of the file; other meshes start theirs once they are read.
-class AdjacencyJobs final : public xfile::ParseObserver {
-public:
-    void dataRead(const GUID& type, const std::uint8_t* data, std::size_t size,
-                  std::shared_ptr<const void> owner) override
-    {
-        if (early_ || type != TID_Mesh || size < EARLY_JOB_BYTES) return;
-        try {
-            early_ = std::make_unique<PositionAdjacencyJob>(data, size, std::move(owner));
-        } catch (const std::bad_alloc&) {
-            // The mesh starts its job once it is read instead.
-        }
-    }
-
-    // The job started on the Mesh object with this data while the file was parsed, if any.
-    std::unique_ptr<PositionAdjacencyJob> takeEarlyJob(const void* data, std::size_t size)
-    {
-        if (early_ && early_->reads(static_cast<const BYTE*>(data), size)) return std::move(early_);
-        return nullptr;
-    }
-
-private:
-    // Smaller meshes take a few milliseconds at most: not worth a thread during the parse.
-    static constexpr std::size_t EARLY_JOB_BYTES = std::size_t{1} << 20;
-    std::unique_ptr<PositionAdjacencyJob> early_;
-};
-
-// With `jobs`, the mesh's adjacency from positions is worked out beside the rest of the
-// load, by `job`.
-HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, AdjacencyJobs* jobs,
-                 std::unique_ptr<PositionAdjacencyJob>& job)
+HRESULT readMesh(IDirectXFileData* object, MeshRecords& r)
 {
     DWORD size = 0;
     void* data = nullptr;
     HRESULT hr = object->GetData(nullptr, &size, &data);
     if (FAILED(hr)) return hr;
-    // A job started during the parse has read the positions and faces already.
-    if (jobs) job = jobs->takeEarlyJob(data, size);
-    hr = job ? job->geometry(r) : readMeshGeometry(static_cast<const BYTE*>(data), size, r);
+    hr = readMeshGeometry(static_cast<const BYTE*>(data), size, r);
     if (FAILED(hr)) return hr;
-    if (jobs && !job) job = std::make_unique<PositionAdjacencyJob>(r);
 
     bool sawNormals = false;
     hr = forEachChild(object, [&](IDirectXFileData* child) -> HRESULT {
@@ -506,20 +469,19 @@ HRESULT readMesh(IDirectXFileData* object, MeshRecords& r, AdjacencyJobs* jobs,
     return S_OK;
 }
 
-// With `jobs` (when the load asks for adjacency) the mesh gets its adjacency.
-HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* device, AdjacencyJobs* jobs,
+// With `withAdjacency` (when the load asks for adjacency) the mesh gets its adjacency.
+HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* device, bool withAdjacency,
                  LoadedMesh& out)
 {
     NumericLocaleC locale;
     try {
         MeshRecords records;
-        std::unique_ptr<PositionAdjacencyJob> adjacencyJob;  // after the records: stopped first
-        HRESULT hr = readMesh(object, records, jobs, adjacencyJob);
+        HRESULT hr = readMesh(object, records);
         if (FAILED(hr)) return hr;
         Declaration decl;
         hr = chooseFormat(records, decl);
         if (FAILED(hr)) return hr;
-        return buildMesh(records, decl, options, device, out, jobs != nullptr, adjacencyJob.get());
+        return buildMesh(records, decl, options, device, out, withAdjacency);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const std::length_error&) {
@@ -532,7 +494,7 @@ HRESULT loadMesh(IDirectXFileData* object, DWORD options, IDirect3DDevice9* devi
 struct Load {
     DWORD options;
     IDirect3DDevice9* device;
-    AdjacencyJobs* adjacencyJobs;  // when the caller takes the adjacency
+    bool withAdjacency;  // the caller takes the adjacency
     LoadedMesh result;
     bool haveResult = false;
 };
@@ -544,7 +506,7 @@ HRESULT process(Load& load, IDirectXFileData* object, D3DXMATRIX& m, int depth)
     if (FAILED(hr)) return hr;
     if (type == TID_Mesh) {
         LoadedMesh loaded;
-        hr = loadMesh(object, load.options, load.device, load.adjacencyJobs, loaded);
+        hr = loadMesh(object, load.options, load.device, load.withAdjacency, loaded);
         if (hr == D3DXERR_LOADEDMESHASNODATA) return S_OK;
         if (FAILED(hr)) return hr;
         D3DXMATRIX identity;
@@ -606,12 +568,8 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
         hr = parser->RegisterTemplates(const_cast<unsigned char*>(block.data), static_cast<DWORD>(block.size));
         if (FAILED(hr)) return hr;
     }
-    AdjacencyJobs adjacencyJobs;
     ComPtr<IDirectXFileEnumObject> enumerator;
-    {
-        xfile::ScopedParseObserver observing(adjacency ? &adjacencyJobs : nullptr);
-        hr = parser->CreateEnumObject(const_cast<char*>(fileName), DXFILELOAD_FROMFILE, enumerator.put());
-    }
+    hr = parser->CreateEnumObject(const_cast<char*>(fileName), DXFILELOAD_FROMFILE, enumerator.put());
     if (FAILED(hr)) return hr;
     if (!enumerator) return E_FAIL;
 
@@ -620,7 +578,7 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
     if (materials) *materials = nullptr;
     if (effectInstances) *effectInstances = nullptr;
 
-    Load load{options, device, adjacency ? &adjacencyJobs : nullptr, {}, false};
+    Load load{options, device, adjacency != nullptr, {}, false};
     hr = S_OK;
     try {
         for (;;) {

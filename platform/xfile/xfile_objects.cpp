@@ -346,7 +346,7 @@ public:
         try {
             auto model = std::make_shared<FileModel>();
             Diagnostic diagnostic;
-            const HRESULT hr = parseFile(bytes, templates_, *model, nullptr, diagnostic, model);
+            const HRESULT hr = parseFile(bytes, templates_, *model, nullptr, diagnostic);
             setLastDiagnostic(diagnostic);
             if (FAILED(hr)) return hr;
             *enumObject = new EnumObject(std::move(model));

@@ -11,7 +11,6 @@
 
 #include "platform/xfile/dxfile.h"
 #include "platform/xfile/xfile_mszip.h"
-#include "platform/xfile/xfile_observer.h"
 #include "platform/xfile/xfile_tokens.h"
 
 #include <algorithm>
@@ -22,13 +21,7 @@
 #include <limits>
 #include <new>
 
-#include <sys/mman.h>
-
 namespace xfile {
-
-namespace {
-constexpr std::size_t HUGE_BLOCK = std::size_t{2} << 20;
-}  // namespace
 
 // ---- Small shared pieces ------------------------------------------------------------------
 
@@ -114,14 +107,7 @@ const Template* TemplateSet::find(std::string_view name) const
     return found == byName_.end() ? nullptr : list_[found->second].get();
 }
 
-FileModel::~FileModel()
-{
-    if (dataMapped) {
-        munmap(data, dataMappedSize);
-    } else {
-        std::free(data);
-    }
-}
+FileModel::~FileModel() { std::free(data); }
 
 const std::uint8_t* FileModel::dataOf(const Node& node) const
 {
@@ -232,9 +218,8 @@ struct PendingReference {
 
 class Builder {
 public:
-    Builder(FileModel& model, std::size_t inputSize, ParseObserver* observer, std::shared_ptr<const void> modelOwner)
-        : model_(model), budget_(inputSize * MEMORY_FACTOR + MEMORY_SLACK), observer_(modelOwner ? observer : nullptr),
-          modelOwner_(std::move(modelOwner))
+    Builder(FileModel& model, std::size_t inputSize)
+        : model_(model), budget_(inputSize * MEMORY_FACTOR + MEMORY_SLACK)
     {
     }
 
@@ -245,10 +230,6 @@ public:
     {
         Node& node = model_.nodes[index];
         node.dataSize = model_.dataSize - node.dataOffset;
-        if (!observer_ || !dataFixed_) return;
-        // String pointers are written at the end of the parse.
-        if (!stringSlots_.empty() && stringSlots_.back().data >= node.dataOffset) return;
-        observer_->dataRead(node.type->id, model_.data + node.dataOffset, node.dataSize, modelOwner_);
     }
 
     // Room for `bytes` more data bytes; returns where they go (valid until the next call).
@@ -323,51 +304,15 @@ private:
         std::uint32_t string;
     };
 
+    // One growing block: doubling keeps the copies to about the final size in all.
     void grow(std::size_t needed, const std::uint8_t* at)
     {
         std::size_t capacity = std::max<std::size_t>(model_.dataCapacity * 2, 4096);
         if (capacity < needed) capacity = needed;
-        if (capacity >= HUGE_BLOCK) capacity = (capacity + HUGE_BLOCK - 1) / HUGE_BLOCK * HUGE_BLOCK;
         charge(capacity - model_.dataCapacity, at);
-        if (capacity < HUGE_BLOCK) {
-            void* grown = std::realloc(model_.data, capacity);
-            if (!grown) fail(DXFILEERR_BADALLOC, "out of memory", at);
-            model_.data = static_cast<std::uint8_t*>(grown);
-            model_.dataCapacity = capacity;
-            return;
-        }
-        // Large data lives in its own mapping, which takes address space for all the data
-        // the budget allows at once: pages are only used as they are written, and the data
-        // never moves again, so it can be handed to observers while the parse goes on. Huge
-        // pages cut the cost of faulting in fresh memory (a large mesh's data is hundreds of
-        // MB, written once).
-        if (model_.dataMapped && capacity <= model_.dataMappedSize) {
-            model_.dataCapacity = capacity;
-            return;
-        }
-        void* grown = MAP_FAILED;
-        std::size_t mapped = capacity;
-        if (model_.dataMapped) {
-            // The reservation was refused (strict overcommit): grow by remapping.
-            grown = mremap(model_.data, model_.dataMappedSize, capacity, MREMAP_MAYMOVE);
-        } else {
-            mapped = (budget_ + HUGE_BLOCK - 1) / HUGE_BLOCK * HUGE_BLOCK;
-            grown = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-            dataFixed_ = grown != MAP_FAILED;
-            if (grown == MAP_FAILED) {
-                mapped = capacity;
-                grown = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            }
-        }
-        if (grown == MAP_FAILED) fail(DXFILEERR_BADALLOC, "out of memory", at);
-        madvise(grown, mapped, MADV_HUGEPAGE);
-        if (!model_.dataMapped) {
-            if (model_.dataSize) std::memcpy(grown, model_.data, model_.dataSize);
-            std::free(model_.data);
-            model_.dataMapped = true;
-        }
+        void* grown = std::realloc(model_.data, capacity);
+        if (!grown) fail(DXFILEERR_BADALLOC, "out of memory", at);
         model_.data = static_cast<std::uint8_t*>(grown);
-        model_.dataMappedSize = mapped;
         model_.dataCapacity = capacity;
     }
 
@@ -375,9 +320,6 @@ private:
     std::size_t budget_;
     std::size_t used_ = 0;
     std::vector<StringSlot> stringSlots_;
-    ParseObserver* observer_;
-    std::shared_ptr<const void> modelOwner_;
-    bool dataFixed_ = false;  // the data lies in a mapping it never leaves
 };
 
 // ---- Template shapes ----------------------------------------------------------------------
@@ -1731,12 +1673,11 @@ std::uint64_t lineOf(const std::uint8_t* begin, const std::uint8_t* at)
 }
 
 thread_local Diagnostic tLastDiagnostic;
-thread_local ParseObserver* tObserver = nullptr;
 
 }  // namespace
 
 HRESULT parseFile(std::span<const std::uint8_t> bytes, const TemplateSet& registered, FileModel& model,
-                  TemplateSet* fileTemplates, Diagnostic& diagnostic, std::shared_ptr<const void> modelOwner)
+                  TemplateSet* fileTemplates, Diagnostic& diagnostic)
 {
     diagnostic = Diagnostic{};
     HeaderInfo info;
@@ -1761,7 +1702,7 @@ HRESULT parseFile(std::span<const std::uint8_t> bytes, const TemplateSet& regist
     const std::uint8_t* end = begin + bytes.size();
     TemplateSet local;
     try {
-        Builder builder(model, bytes.size(), tObserver, std::move(modelOwner));
+        Builder builder(model, bytes.size());
         Shapes shapes(local, registered);
         if (info.encoding == HeaderInfo::Encoding::text) {
             TextParser parser(body, end, builder, shapes, local);
@@ -1904,10 +1845,6 @@ bool findMember(const FileModel& model, const Node& node, std::string_view membe
 void setLastDiagnostic(const Diagnostic& diagnostic) { tLastDiagnostic = diagnostic; }
 
 Diagnostic lastDiagnostic() { return tLastDiagnostic; }
-
-ScopedParseObserver::ScopedParseObserver(ParseObserver* observer) : previous_(tObserver) { tObserver = observer; }
-
-ScopedParseObserver::~ScopedParseObserver() { tObserver = previous_; }
 
 std::string describe(const Diagnostic& diagnostic)
 {

@@ -125,11 +125,6 @@ public:
     std::uint8_t* data = nullptr;
     std::size_t dataSize = 0;
     std::size_t dataCapacity = 0;
-    // Large blocks are a mapping of their own, of dataMappedSize bytes: room for all the
-    // data the file may have, where it grows without moving (or, where the system refuses
-    // that much address space, the capacity alone).
-    bool dataMapped = false;
-    std::size_t dataMappedSize = 0;
 
     const char* nameOf(const Node& node) const { return node.hasName ? strings.data() + node.name : ""; }
     const std::uint8_t* dataOf(const Node& node) const;
@@ -137,11 +132,9 @@ public:
 
 // Parses a whole X file. `registered` are the templates known before the file starts (they
 // are copied, not changed); the file's own templates shadow them. On failure returns the
-// code and fills `diagnostic`; the model is then unusable. Data objects are reported to this
-// thread's ParseObserver (xfile_observer.h) only when `modelOwner`, which holds `model`, is
-// given.
+// code and fills `diagnostic`; the model is then unusable.
 HRESULT parseFile(std::span<const std::uint8_t> bytes, const TemplateSet& registered, FileModel& model,
-                  TemplateSet* fileTemplates, Diagnostic& diagnostic, std::shared_ptr<const void> modelOwner = nullptr);
+                  TemplateSet* fileTemplates, Diagnostic& diagnostic);
 
 // Keeps the templates of a block (data objects in it are checked and dropped).
 HRESULT parseTemplates(std::span<const std::uint8_t> bytes, TemplateSet& registry, Diagnostic& diagnostic);
