@@ -1,4 +1,5 @@
-// Reading an X data object's packed data, never past its end.
+// Reading an X data object's packed data, never past its end: every read and skip checks
+// what is left first.
 #pragma once
 
 #include "platform/win32/win32.h"
@@ -46,7 +47,16 @@ public:
         return true;
     }
     const BYTE* here() const { return p_ + at_; }
-    void skip(std::size_t n) { at_ += n; }
+    // Moves past n bytes; when fewer are left, to the end, and false: reads after it fail.
+    bool skip(std::uint64_t n)
+    {
+        if (!has(n)) {
+            at_ = size_;
+            return false;
+        }
+        at_ += static_cast<std::size_t>(n);
+        return true;
+    }
 
 private:
     const BYTE* p_;
