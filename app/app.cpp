@@ -5,11 +5,12 @@
 #include "app/device_setup.h"
 #include "app/hud.h"
 #include "app/keyboard.h"
+#include "app/scene_assembly.h"
 #include "camera/camera.h"
 #include "platform/d3d9/d3d9.h"
 #include "vehicle/car.h"
+#include "vehicle/collision.h"
 #include "world/city_map.h"
-#include "world/scene_assembly.h"
 #include "world/scene_object.h"
 
 FrameHooks gFrameHooks;
@@ -84,7 +85,7 @@ void renderFrame(float elapsedSeconds)
     if (began) {
         drawHud(elapsedSeconds);
         gSkyBox.setScale(10.0f, 1.0f, 10.0f);
-        gCity.collide(gCar);
+        collideWithCity(gCar, gCity);
         gCar.setScale(2.0f, 2.0f, 2.0f);
         gCar.update(elapsedSeconds);
         gCamera.apply(gDevice);

@@ -1,12 +1,12 @@
 #include "app/device_setup.h"
 
 #include "app/app.h"
+#include "app/scene_assembly.h"
+#include "camera/camera.h"
 #include "font/d3dx_font.h"
 #include "platform/d3d9/d3d9.h"
-#include "camera/camera.h"
 #include "vehicle/car.h"
 #include "world/city_map.h"
-#include "world/scene_assembly.h"
 
 IDirect3D9* gD3D = nullptr;
 IDirect3DDevice9* gDevice = nullptr;

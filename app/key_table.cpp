@@ -1,4 +1,4 @@
-#include "vehicle/key_table.h"
+#include "app/key_table.h"
 
 #include "camera/camera.h"
 #include "platform/dinput/dinput_keys.h"

@@ -3,7 +3,7 @@
 #include "camera/camera.h"
 #include "platform/dinput/dinput.h"
 #include "vehicle/car.h"
-#include "vehicle/key_table.h"
+#include "app/key_table.h"
 
 #include <new>
 

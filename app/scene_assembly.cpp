@@ -1,4 +1,4 @@
-#include "world/scene_assembly.h"
+#include "app/scene_assembly.h"
 
 #include "camera/camera.h"
 #include "vehicle/car.h"

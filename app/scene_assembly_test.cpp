@@ -1,4 +1,4 @@
-#include "world/scene_assembly.h"
+#include "app/scene_assembly.h"
 
 #include "camera/camera.h"
 #include "mesh/d3dx_mesh.h"
@@ -248,7 +248,7 @@ TEST_F(SceneAssembly, MissingCarMeshGivesOneMessageAndTheCarStillCollides)
     city->getInstance(99)->setPosition(D3DXVECTOR3(0, 0, -18));
     car.setPosition(D3DXVECTOR3(0, 2, -8));
     car.setSpeed(30.0f);
-    city->collide(car);
+    collideWithCity(car, *city);
     EXPECT_EQ(car.getCollisionFlag(), 10.0f);
     EXPECT_EQ(car.getSpeed(), -3.0f);
 }

@@ -1,6 +1,7 @@
 #include "vehicle/collision.h"
 
 #include "vehicle/car.h"
+#include "world/city_map.h"
 #include "world/scene_object.h"
 
 #include <cmath>
@@ -208,4 +209,9 @@ bool testObstacle(Car& car, SceneObject& obstacle)
     }
     car.setCollisionFlag(0.0f);
     return false;
+}
+
+void collideWithCity(Car& car, CityMap& city)
+{
+    for (int slot : COLLISION_SLOTS) testObstacle(car, *city.getInstance(slot));
 }

@@ -15,6 +15,7 @@
 #include "math/d3dx_math.h"
 
 class Car;
+class CityMap;
 class SceneObject;
 
 // Instances of the city tested against the car, in this order. Slot 100 is not tested.
@@ -30,6 +31,9 @@ inline constexpr int REGION_LEFT = 8;
 inline constexpr int SIDE_BEHIND = 1;   // inside the side by more than the tolerance
 inline constexpr int SIDE_ON = 256;
 inline constexpr int SIDE_FRONT = 16;
+
+// Tests the car against the city's instances of COLLISION_SLOTS, in that order.
+void collideWithCity(Car& car, CityMap& city);
 
 // The whole test of one obstacle; true when a contact was found and resolved.
 bool testObstacle(Car& car, SceneObject& obstacle);

@@ -1,12 +1,15 @@
 #include "vehicle/collision.h"
 
 #include "vehicle/car.h"
+#include "world/city_map.h"
 #include "world/scene_object.h"
+#include "world/world_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -322,6 +325,60 @@ TEST(RespondToContact, MovesAlongForwardReversesVelocityAndBouncesFastCars)
         EXPECT_FLOAT_EQ(car.getVelocity().x, c.speed) << c.speed;  // was -speed along -x
         EXPECT_EQ(car.getCollisionFlag(), 10.0f);
     }
+}
+
+// The city's obstacles, placed from city files with a one-triangle mesh.
+class CityObstacles : public world_test::WorldTest {
+protected:
+    void SetUp() override
+    {
+        WorldTest::SetUp();
+        red = write("red.x", world_test::triangleMesh({{1, 0, 0, 1}}));
+        city = std::make_unique<CityMap>();
+    }
+
+    std::string red;
+    std::unique_ptr<CityMap> city;
+};
+
+TEST_F(CityObstacles, CollideTestsOnlyTheFourObstacleSlots)
+{
+    // 102 placements far away, then one slot moved in front of the car (front at z = -13.7).
+    const std::string ldo = write("city.ldo", "1\n1," + red + ",8,10,10,\n");
+    struct Case {
+        int slot;
+        bool contact;
+    } cases[] = {{99, true}, {97, true}, {98, true}, {101, true}, {100, false}, {96, false}, {0, false}};
+    for (const Case& c : cases) {
+        std::string map = "102\n";
+        for (int n = 0; n < 102; ++n) map += n == c.slot ? "1,0,0,-18,0,\n" : "1,500,0,500,0,\n";
+        city = std::make_unique<CityMap>();
+        city->loadPrototypes(ldo.c_str(), device);
+        city->loadPlacements(write("city.map", map).c_str());
+        Car car;
+        car.setPosition(D3DXVECTOR3(0, 2, -8));
+        car.setRadius(6.5f);
+        car.setBoxLength(11.4f);
+        car.setBoxWidth(4.8f);
+        car.setSpeed(30.0f);
+        collideWithCity(car, *city);
+        EXPECT_EQ(car.getCollisionFlag(), c.contact ? 10.0f : 0.0f) << c.slot;
+        EXPECT_NEAR(car.getPosition().z, c.contact ? -7.3f : -8.0f, 1e-5) << c.slot;
+    }
+}
+
+TEST_F(CityObstacles, EmptyCityPushesTheStartingCarOffTheOrigin)
+{
+    // Without placements every tested slot is a zero-size obstacle at the origin.
+    Car car;
+    car.setPosition(D3DXVECTOR3(0, 2, 2));
+    car.setRadius(6.5f);
+    car.setBoxLength(11.4f);
+    car.setBoxWidth(4.8f);
+    collideWithCity(car, *city);
+    EXPECT_NEAR(car.getPosition().z, 5.7f, 1e-5);
+    // The first slot pushed; the next ones find the car's front on the origin: no contact.
+    EXPECT_EQ(car.getCollisionFlag(), 0.0f);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "world/city_map.h"
 
 #include "platform/win32/win32.h"
-#include "vehicle/collision.h"
 #include "world/city_file.h"
 
 #include <cstdio>
@@ -103,11 +102,6 @@ void CityMap::draw()
 {
     for (int n = 0; n < instanceCount && n < MAX_INSTANCES; ++n)
         if (instances[n].getDevice()) instances[n].draw();
-}
-
-void CityMap::collide(Car& car)
-{
-    for (int slot : COLLISION_SLOTS) testObstacle(car, instances[slot]);
 }
 
 void CityMap::reportProblems()

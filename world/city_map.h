@@ -7,7 +7,7 @@
 // checked and what happens to a bad record) and reported together: one message box listing
 // them, and the same lines on standard error. A rejected placement keeps its slot in the
 // instance table as an empty object that is never drawn, so the placements after it keep
-// their numbers (collisions test fixed slots, COLLISION_SLOTS).
+// their numbers (the car's collisions test fixed slots, vehicle/collision.h).
 #pragma once
 
 #include "world/scene_object.h"
@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-class Car;
 struct IDirect3DDevice9;
 
 inline constexpr int MAX_PROTOTYPES = 100;
@@ -35,8 +34,6 @@ public:
     void loadPlacements(const char* fileName);
     // Draws the first instanceCount instances in placement order; empty slots draw nothing.
     void draw();
-    // Tests the car against the instances of COLLISION_SLOTS, in that order.
-    void collide(Car& car);
 
     // The problems found since the last report, each "<file>:<line>: <what was wrong>".
     const std::vector<std::string>& getProblems() const { return problems; }

@@ -1,6 +1,5 @@
 #include "world/city_map.h"
 
-#include "vehicle/car.h"
 #include "world/world_test_support.h"
 
 #include <memory>
@@ -191,46 +190,6 @@ TEST_F(CityMapTest, ManyProblemsAreShortenedInTheBoxButAllOnStandardError)
     EXPECT_EQ(boxes[0].text.find("maps/city.map:22:"), std::string::npos);
     EXPECT_NE(boxes[0].text.find("... and 10 more on standard error"), std::string::npos);
     EXPECT_NE(errors.find("maps/city.map:31: prototype 7"), std::string::npos);
-}
-
-TEST_F(CityMapTest, CollideTestsOnlyTheFourObstacleSlots)
-{
-    // 102 placements far away, then one slot moved in front of the car (front at z = -13.7).
-    const std::string ldo = write("city.ldo", "1\n1," + red + ",8,10,10,\n");
-    struct Case {
-        int slot;
-        bool contact;
-    } cases[] = {{99, true}, {97, true}, {98, true}, {101, true}, {100, false}, {96, false}, {0, false}};
-    for (const Case& c : cases) {
-        std::string map = "102\n";
-        for (int n = 0; n < 102; ++n) map += n == c.slot ? "1,0,0,-18,0,\n" : "1,500,0,500,0,\n";
-        city = std::make_unique<CityMap>();
-        city->loadPrototypes(ldo.c_str(), device);
-        city->loadPlacements(write("city.map", map).c_str());
-        Car car;
-        car.setPosition(D3DXVECTOR3(0, 2, -8));
-        car.setRadius(6.5f);
-        car.setBoxLength(11.4f);
-        car.setBoxWidth(4.8f);
-        car.setSpeed(30.0f);
-        city->collide(car);
-        EXPECT_EQ(car.getCollisionFlag(), c.contact ? 10.0f : 0.0f) << c.slot;
-        EXPECT_NEAR(car.getPosition().z, c.contact ? -7.3f : -8.0f, 1e-5) << c.slot;
-    }
-}
-
-TEST_F(CityMapTest, EmptyCityPushesTheStartingCarOffTheOrigin)
-{
-    // Without placements every tested slot is a zero-size obstacle at the origin.
-    Car car;
-    car.setPosition(D3DXVECTOR3(0, 2, 2));
-    car.setRadius(6.5f);
-    car.setBoxLength(11.4f);
-    car.setBoxWidth(4.8f);
-    city->collide(car);
-    EXPECT_NEAR(car.getPosition().z, 5.7f, 1e-5);
-    // The first slot pushed; the next ones find the car's front on the origin: no contact.
-    EXPECT_EQ(car.getCollisionFlag(), 0.0f);
 }
 
 }  // namespace

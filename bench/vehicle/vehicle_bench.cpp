@@ -1,11 +1,11 @@
 // Per-frame cost of the simulation and the camera, and of the matrix operations the drawing
 // code calls once per object. A plain inline 4x4 product stands beside the library's
 // multiply as the anchor, since absolute times drift between runs on these machines.
+#include "app/key_table.h"
 #include "camera/camera.h"
 #include "math/d3dx_math.h"
 #include "platform/dinput/dinput_keys.h"
 #include "vehicle/car.h"
-#include "vehicle/key_table.h"
 
 #include <benchmark/benchmark.h>
 

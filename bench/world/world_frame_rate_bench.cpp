@@ -7,6 +7,7 @@
 //
 // The anchor's triangles are dumped here from the same meshes, world matrices, materials
 // and camera as the game's first frame (camera mode 0, car at the start).
+#include "app/scene_assembly.h"
 #include "camera/camera.h"
 #include "mesh/d3dx_mesh.h"
 #include "platform/d3d9/d3d9.h"
@@ -14,7 +15,6 @@
 #include "platform/win32/win32_testing.h"
 #include "vehicle/car.h"
 #include "world/city_map.h"
-#include "world/scene_assembly.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,6 +7,7 @@
 #ifdef CITY_FUZZ_WITH_CITY
 #include "platform/win32/win32_testing.h"
 #include "vehicle/car.h"
+#include "vehicle/collision.h"
 #include "world/city_map.h"
 #endif
 
@@ -97,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     car.setBoxLength(11.4f);
     car.setBoxWidth(4.8f);
     car.setSpeed(30.0f);
-    city->collide(car);
+    collideWithCity(car, *city);
 #endif
     return 0;
 }
