@@ -2,6 +2,7 @@
 
 #include "mesh/adjacency.h"
 #include "mesh/position_adjacency.h"
+#include "mesh/x_mesh_loader_reasons.h"
 
 #include <algorithm>
 #include <cmath>
@@ -383,25 +384,26 @@ HRESULT chooseFormat(const MeshRecords& r, Declaration& out)
     if (r.hasColors) fvf |= D3DFVF_DIFFUSE;
     if (r.hasTexcoords) {
         const UINT sets = fvfTexCount(fvf);
-        if (sets >= 8) return D3DERR_INVALIDCALL;
+        if (sets >= 8) return refuseLoad(LoadReason::tooManyTextureSets);
         UINT dims[8];
         dims[0] = 2;
         for (UINT i = 0; i < sets; ++i) dims[i + 1] = fvfTexDimension(fvf, i);
         fvf = fvfWithTexSets(fvf, sets + 1, dims);
     }
     Declaration decl;
-    if (!fvfToDeclaration(fvf, decl)) return D3DERR_INVALIDCALL;
+    if (!fvfToDeclaration(fvf, decl)) return refuseLoad(LoadReason::fvfDataFormat);
     if (r.hasDeclData) {
         const UINT base = vertexSize(decl);
         for (UINT i = 0; i < r.declData.count; ++i) {
             D3DVERTEXELEMENT9 e = r.declData.elements[i];
-            if (decl.find(e.Usage, e.UsageIndex) || decl.count >= MAXD3DDECLLENGTH) return D3DERR_INVALIDCALL;
+            if (decl.find(e.Usage, e.UsageIndex) || decl.count >= MAXD3DDECLLENGTH)
+                return refuseLoad(LoadReason::declDataClash);
             e.Stream = 0;
             e.Offset = static_cast<WORD>(base + e.Offset);
             decl.elements[decl.count++] = e;
         }
         decl.elements[decl.count] = declEnd();
-        if (!isValidDeclaration(decl)) return D3DERR_INVALIDCALL;
+        if (!isValidDeclaration(decl)) return refuseLoad(LoadReason::declarationInvalid);
     }
     out = decl;
     return S_OK;
@@ -437,13 +439,13 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
         return E_OUTOFMEMORY;
     }
     const DWORD kept = splitting ? triangles.kept() : r.keptTriangleCount;
-    if (kept == 0) return D3DXERR_LOADEDMESHASNODATA;
+    if (kept == 0) return refuseLoad(LoadReason::noTriangleKept);
 
     // 3. Index width.
     if (r.triangleCount > 65534 || vertices.count() > 65534) options |= D3DXMESH_32BIT;
 
     // 4. The mesh.
-    ComPtr<ID3DXMesh> m;
+    com::ComPtr<ID3DXMesh> m;
     HRESULT hr = D3DXCreateMesh(kept, static_cast<DWORD>(vertices.count()), options, decl.data(), device, m.put());
     if (FAILED(hr)) return hr;
 
@@ -713,13 +715,13 @@ HRESULT commonDeclaration(ID3DXMesh* a, ID3DXMesh* b, Declaration& out)
 }
 
 // The mesh itself when it already has the options and layout, else a clone in them.
-HRESULT conform(ComPtr<ID3DXMesh>& mesh, DWORD options, const Declaration& decl, IDirect3DDevice9* device)
+HRESULT conform(com::ComPtr<ID3DXMesh>& mesh, DWORD options, const Declaration& decl, IDirect3DDevice9* device)
 {
     D3DVERTEXELEMENT9 elements[MAX_FVF_DECL_SIZE];
     mesh->GetDeclaration(elements);
     Declaration current;
     if (copyDeclaration(elements, current) && current == decl && mesh->GetOptions() == options) return S_OK;
-    ComPtr<ID3DXMesh> clone;
+    com::ComPtr<ID3DXMesh> clone;
     const HRESULT hr = mesh->CloneMesh(options, decl.data(), device, clone.put());
     if (FAILED(hr)) return hr;
     mesh = std::move(clone);
@@ -740,13 +742,13 @@ HRESULT mergeMeshes(LoadedMesh& a, LoadedMesh& b, IDirect3DDevice9* device)
     Declaration decl;
     HRESULT hr = commonDeclaration(a.mesh.get(), b.mesh.get(), decl);
     if (FAILED(hr)) return hr;
-    ComPtr<ID3DXMesh> ma = a.mesh, mb = b.mesh;
+    com::ComPtr<ID3DXMesh> ma = a.mesh, mb = b.mesh;
     hr = conform(ma, options, decl, device);
     if (FAILED(hr)) return hr;
     hr = conform(mb, options, decl, device);
     if (FAILED(hr)) return hr;
 
-    ComPtr<ID3DXMesh> merged;
+    com::ComPtr<ID3DXMesh> merged;
     hr = D3DXCreateMesh(DWORD(faces), DWORD(vertices), options, decl.data(), device, merged.put());
     if (FAILED(hr)) return hr;
     const bool wide = (options & D3DXMESH_32BIT) != 0;
@@ -798,7 +800,7 @@ HRESULT mergeMeshes(LoadedMesh& a, LoadedMesh& b, IDirect3DDevice9* device)
         std::memcpy(to.bytes() + std::size_t(va) * stride, fromB.bytes(), std::size_t(vb) * stride);
     }
     // Adjacency only when both sides have theirs (the load builds it only when asked for).
-    ComPtr<ID3DXBuffer> adjacency;
+    com::ComPtr<ID3DXBuffer> adjacency;
     if (a.adjacency && b.adjacency) {
         if (faces * 12 > 0xFFFFFFFFu) return E_OUTOFMEMORY;
         hr = createUninitialisedBuffer(static_cast<DWORD>(faces * 12), adjacency.put());
@@ -834,7 +836,7 @@ HRESULT packMaterials(const std::vector<MaterialRecord>& materials, ID3DXBuffer*
     for (const MaterialRecord& m : materials)
         if (m.hasTexture) size += m.texture.size() + 1;
     if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;
-    ComPtr<ID3DXBuffer> buffer;
+    com::ComPtr<ID3DXBuffer> buffer;
     HRESULT hr = D3DXCreateBuffer(static_cast<DWORD>(size), buffer.put());
     if (FAILED(hr)) return hr;
     auto* base = static_cast<BYTE*>(buffer->GetBufferPointer());
@@ -872,7 +874,7 @@ HRESULT packEffectInstances(const std::vector<MaterialRecord>& materials, ID3DXB
     const std::size_t stringsAt = valuesAt + values;
     const std::size_t size = stringsAt + strings;
     if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;
-    ComPtr<ID3DXBuffer> buffer;
+    com::ComPtr<ID3DXBuffer> buffer;
     HRESULT hr = D3DXCreateBuffer(static_cast<DWORD>(size), buffer.put());
     if (FAILED(hr)) return hr;
     auto* base = static_cast<BYTE*>(buffer->GetBufferPointer());
@@ -908,7 +910,7 @@ HRESULT packEffectInstances(const std::vector<MaterialRecord>& materials, ID3DXB
 HRESULT packAdjacency(const LoadedMesh& loaded, ID3DXBuffer** out)
 {
     if (!loaded.adjacency) return E_FAIL;
-    *out = ComPtr<ID3DXBuffer>::share(loaded.adjacency.get()).detach();
+    *out = com::ComPtr<ID3DXBuffer>::share(loaded.adjacency.get()).detach();
     return S_OK;
 }
 

@@ -5,12 +5,13 @@
 // What it trusts: nothing of the file. Data of every object is checked against its size
 // before it is read; counts are checked against the data before anything is allocated.
 #include "mesh/adjacency.h"
-#include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
 #include "mesh/mesh_builder.h"
 #include "mesh/x_data_cursor.h"
 #include "mesh/x_mesh_geometry.h"
+#include "mesh/x_mesh_loader_reasons.h"
 #include "mesh/x_templates.h"
+#include "platform/com/com_ptr.h"
 #include "platform/xfile/dxfile.h"
 
 #include <clocale>
@@ -89,23 +90,23 @@ HRESULT typeOf(IDirectXFileData* object, GUID& type)
     const GUID* t = nullptr;
     const HRESULT hr = object->GetType(&t);
     if (FAILED(hr)) return hr;
-    if (!t) return E_FAIL;
+    if (!t) return refuseLoad(LoadReason::untypedObject);
     type = *t;
     return S_OK;
 }
 
 // A child as a data object: embedded, or the object a reference names. Binary children
 // and anything else are no data.
-HRESULT childData(IDirectXFileObject* child, ComPtr<IDirectXFileData>& out)
+HRESULT childData(IDirectXFileObject* child, com::ComPtr<IDirectXFileData>& out)
 {
     if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(out.put())))) return S_OK;
-    ComPtr<IDirectXFileDataReference> reference;
+    com::ComPtr<IDirectXFileDataReference> reference;
     if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(reference.put())))) {
         const HRESULT hr = reference->Resolve(out.put());
         if (FAILED(hr)) return hr;
-        return out ? S_OK : E_FAIL;
+        return out ? S_OK : refuseLoad(LoadReason::unresolvedReference);
     }
-    return E_FAIL;
+    return refuseLoad(LoadReason::childNotData);
 }
 
 // Calls fn(child data object) for each child in order; stops at the first failure.
@@ -113,9 +114,9 @@ template <typename Fn>
 HRESULT forEachChild(IDirectXFileData* parent, Fn&& fn)
 {
     for (;;) {
-        ComPtr<IDirectXFileObject> child;
+        com::ComPtr<IDirectXFileObject> child;
         if (FAILED(parent->GetNextObject(child.put()))) return S_OK;
-        ComPtr<IDirectXFileData> data;
+        com::ComPtr<IDirectXFileData> data;
         HRESULT hr = childData(child.get(), data);
         if (FAILED(hr)) return hr;
         hr = fn(data.get());
@@ -131,9 +132,10 @@ HRESULT readTextureCoords(IDirectXFileData* object, MeshRecords& r)
     HRESULT hr = getData(object, c);
     if (FAILED(hr)) return hr;
     std::uint32_t count;
-    if (!c.u32(count) || count != r.fileVertexCount || !c.has(std::uint64_t(count) * 8)) return E_FAIL;
+    if (!c.u32(count) || count != r.fileVertexCount || !c.has(std::uint64_t(count) * 8))
+        return refuseLoad(LoadReason::texcoordsNotPerVertex);
     r.texcoords.view(c.here(), std::size_t(count) * 2);
-    r.owners.push_back(ComPtr<IUnknown>::share(object));
+    r.owners.push_back(com::ComPtr<IUnknown>::share(object));
     r.hasTexcoords = true;
     return S_OK;
 }
@@ -145,7 +147,7 @@ HRESULT readVertexColors(IDirectXFileData* object, MeshRecords& r)
     if (FAILED(hr)) return hr;
     std::uint32_t count;
     // A count that claims more entries than the data holds is refused.
-    if (!c.u32(count) || !c.has(std::uint64_t(count) * 20)) return E_FAIL;
+    if (!c.u32(count) || !c.has(std::uint64_t(count) * 20)) return refuseLoad(LoadReason::colorsCutShort);
     if (r.colors.empty()) {
         r.colors.resize(std::size_t(r.fileVertexCount) * 4);
         for (std::size_t v = 0; v < r.fileVertexCount; ++v) {
@@ -160,7 +162,7 @@ HRESULT readVertexColors(IDirectXFileData* object, MeshRecords& r)
         float rgba[4];
         c.u32(index);
         c.floats(rgba, 4);
-        if (index >= r.fileVertexCount) return E_FAIL;
+        if (index >= r.fileVertexCount) return refuseLoad(LoadReason::colorVertexPastVertices);
         for (int k = 0; k < 4; ++k) {
             float v = rgba[k];
             v = v >= 0.0f ? (v <= 1.0f ? v : 1.0f) : 0.0f;  // NaN ends at 0 too
@@ -178,11 +180,11 @@ HRESULT readNormals(IDirectXFileData* object, MeshRecords& r)
     HRESULT hr = getData(object, c);
     if (FAILED(hr)) return hr;
     std::uint32_t count;
-    if (!c.u32(count) || !c.has(std::uint64_t(count) * 12)) return E_FAIL;
+    if (!c.u32(count) || !c.has(std::uint64_t(count) * 12)) return refuseLoad(LoadReason::normalsCutShort);
     const BYTE* normals = c.here();
     c.skip(std::size_t(count) * 12);
     std::uint32_t faces;
-    if (!c.u32(faces) || faces != r.faceCount) return E_FAIL;
+    if (!c.u32(faces) || faces != r.faceCount) return refuseLoad(LoadReason::normalFaceCount);
     // Checked here once, beside the Mesh's own faces; the build reads them in place.
     const BYTE* normalFaces = c.here();
     const std::size_t start = c.left();
@@ -195,17 +197,18 @@ HRESULT readNormals(IDirectXFileData* object, MeshRecords& r)
     std::size_t at = 0;  // word of the Mesh's faces
     for (std::uint32_t f = 0; f < faces && !r.normalsFollowVertices; ++f) {
         std::uint32_t n;
-        if (!c.u32(n) || n != r.faces[at] || !c.has(std::uint64_t(n) * 4)) return E_FAIL;
+        if (!c.u32(n) || n != r.faces[at] || !c.has(std::uint64_t(n) * 4))
+            return refuseLoad(LoadReason::normalFaceShape);
         for (std::uint32_t k = 0; k < n; ++k) {
             std::uint32_t index;
             c.u32(index);
-            if (index >= count) return E_FAIL;
+            if (index >= count) return refuseLoad(LoadReason::normalIndexPastNormals);
         }
         at += std::size_t(n) + 1;
     }
     r.normals.view(normals, std::size_t(count) * 3);
     r.normalFaces.view(normalFaces, (start - c.left()) / 4);
-    r.owners.push_back(ComPtr<IUnknown>::share(object));
+    r.owners.push_back(com::ComPtr<IUnknown>::share(object));
     r.hasNormals = true;
     return S_OK;
 }
@@ -216,16 +219,16 @@ HRESULT readDuplicationIndices(IDirectXFileData* object, MeshRecords& r)
     HRESULT hr = getData(object, c);
     if (FAILED(hr)) return hr;
     std::uint32_t count, originals;
-    if (!c.u32(count) || !c.u32(originals)) return E_FAIL;
-    if (count != r.fileVertexCount || originals > count) return D3DERR_INVALIDCALL;
-    if (!c.has(std::uint64_t(count) * 4)) return E_FAIL;
+    if (!c.u32(count) || !c.u32(originals)) return refuseLoad(LoadReason::duplicationCutShort);
+    if (count != r.fileVertexCount || originals > count) return refuseLoad(LoadReason::duplicationCount);
+    if (!c.has(std::uint64_t(count) * 4)) return refuseLoad(LoadReason::duplicationCutShort);
     std::vector<std::uint32_t> indices(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         c.u32(indices[i]);
-        if (indices[i] >= count) return E_FAIL;
+        if (indices[i] >= count) return refuseLoad(LoadReason::duplicationPastVertices);
     }
     for (std::uint32_t i = 0; i < count; ++i)
-        if (indices[indices[i]] != indices[i]) return D3DERR_INVALIDCALL;  // must name its own source
+        if (indices[indices[i]] != indices[i]) return refuseLoad(LoadReason::duplicationOfDuplicate);
     // Rings: every duplicate is linked in after its source.
     std::vector<std::uint32_t> next(count);
     for (std::uint32_t i = 0; i < count; ++i) next[i] = i;
@@ -247,9 +250,9 @@ HRESULT readFaceAdjacency(IDirectXFileData* object, MeshRecords& r)
     HRESULT hr = getData(object, c);
     if (FAILED(hr)) return hr;
     std::uint32_t count;
-    if (!c.u32(count)) return E_FAIL;
-    if (std::uint64_t(count) != std::uint64_t(r.triangleCount) * 3) return D3DERR_INVALIDCALL;
-    if (!c.has(std::uint64_t(count) * 4)) return E_FAIL;
+    if (!c.u32(count)) return refuseLoad(LoadReason::adjacencyCutShort);
+    if (std::uint64_t(count) != std::uint64_t(r.triangleCount) * 3) return refuseLoad(LoadReason::adjacencyCount);
+    if (!c.has(std::uint64_t(count) * 4)) return refuseLoad(LoadReason::adjacencyCutShort);
     r.faceAdjacency.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) c.u32(r.faceAdjacency[i]);
     r.hasFaceAdjacency = true;
@@ -262,7 +265,7 @@ HRESULT readFvfData(IDirectXFileData* object, MeshRecords& r)
     HRESULT hr = getData(object, c);
     if (FAILED(hr)) return hr;
     std::uint32_t fvf, words;
-    if (!c.u32(fvf) || !c.u32(words) || !c.has(std::uint64_t(words) * 4)) return E_FAIL;
+    if (!c.u32(fvf) || !c.u32(words) || !c.has(std::uint64_t(words) * 4)) return refuseLoad(LoadReason::fvfDataCutShort);
     r.fvfWords.resize(words);
     for (std::uint32_t i = 0; i < words; ++i) c.u32(r.fvfWords[i]);
     r.fvfDataCode = fvf;
@@ -276,9 +279,9 @@ HRESULT readDeclData(IDirectXFileData* object, MeshRecords& r)
     HRESULT hr = getData(object, c);
     if (FAILED(hr)) return hr;
     std::uint32_t elements;
-    if (!c.u32(elements)) return E_FAIL;
-    if (elements < 1 || elements > MAXD3DDECLLENGTH) return D3DERR_INVALIDCALL;
-    if (!c.has(std::uint64_t(elements) * 16)) return E_FAIL;
+    if (!c.u32(elements)) return refuseLoad(LoadReason::declDataCutShort);
+    if (elements < 1 || elements > MAXD3DDECLLENGTH) return refuseLoad(LoadReason::declDataElementCount);
+    if (!c.has(std::uint64_t(elements) * 16)) return refuseLoad(LoadReason::declDataCutShort);
     Declaration d;
     UINT offset = 0;
     bool ended = false;
@@ -304,10 +307,11 @@ HRESULT readDeclData(IDirectXFileData* object, MeshRecords& r)
     }
     d.elements[d.count] = declEnd();
     std::uint32_t words;
-    if (!c.u32(words) || !c.has(std::uint64_t(words) * 4)) return E_FAIL;
+    if (!c.u32(words) || !c.has(std::uint64_t(words) * 4)) return refuseLoad(LoadReason::declDataCutShort);
     // An oversized or invalid list is dropped; the mesh loads without it.
     if (offset > 255 || d.count == 0 || !isValidDeclaration(d)) return S_OK;
-    if (std::uint64_t(words) * 4 < std::uint64_t(offset) * r.fileVertexCount) return D3DERR_INVALIDCALL;
+    if (std::uint64_t(words) * 4 < std::uint64_t(offset) * r.fileVertexCount)
+        return refuseLoad(LoadReason::declDataTooFewWords);
     r.declWords.resize(words);
     for (std::uint32_t i = 0; i < words; ++i) c.u32(r.declWords[i]);
     r.declData = d;
@@ -321,7 +325,7 @@ HRESULT readEffectInstance(IDirectXFileData* object, EffectRecord& effect)
     HRESULT hr = getData(object, c);
     if (FAILED(hr)) return hr;
     const char* file = nullptr;
-    if (!c.string(file)) return E_FAIL;
+    if (!c.string(file)) return refuseLoad(LoadReason::effectCutShort);
     effect = EffectRecord{};
     effect.hasFile = file != nullptr;
     if (file) effect.file = file;
@@ -334,24 +338,24 @@ HRESULT readEffectInstance(IDirectXFileData* object, EffectRecord& effect)
         r = getData(child, p);
         if (FAILED(r)) return r;
         const char* name = nullptr;
-        if (!p.string(name)) return E_FAIL;
+        if (!p.string(name)) return refuseLoad(LoadReason::effectCutShort);
         EffectDefaultRecord d;
         d.name = name ? name : "";
         if (type == TID_EffectParamFloats) {
             std::uint32_t n;
-            if (!p.u32(n) || !p.has(std::uint64_t(n) * 4)) return E_FAIL;
+            if (!p.u32(n) || !p.has(std::uint64_t(n) * 4)) return refuseLoad(LoadReason::effectCutShort);
             d.type = D3DXEDT_FLOATS;
             d.value.assign(p.here(), p.here() + std::size_t(n) * 4);
         } else if (type == TID_EffectParamString) {
             const char* value = nullptr;
-            if (!p.string(value)) return E_FAIL;
+            if (!p.string(value)) return refuseLoad(LoadReason::effectCutShort);
             d.type = D3DXEDT_STRING;
             const std::string v = value ? value : "";
             d.value.assign(v.begin(), v.end());
             d.value.push_back(0);
         } else {
             std::uint32_t v;
-            if (!p.u32(v)) return E_FAIL;
+            if (!p.u32(v)) return refuseLoad(LoadReason::effectCutShort);
             d.type = D3DXEDT_DWORD;
             d.value.resize(4);
             std::memcpy(d.value.data(), &v, 4);
@@ -367,7 +371,8 @@ HRESULT readMaterial(IDirectXFileData* object, MaterialRecord& m)
     HRESULT hr = getData(object, c);
     if (FAILED(hr)) return hr;
     float v[11];
-    if (!c.floats(v, 11)) return E_FAIL;  // face colour, power, specular, emissive: 44 bytes
+    // Face colour, power, specular, emissive: 44 bytes.
+    if (!c.floats(v, 11)) return refuseLoad(LoadReason::materialCutShort);
     m.material.Diffuse = {v[0], v[1], v[2], v[3]};
     m.material.Power = v[4];
     m.material.Specular = {v[5], v[6], v[7], 1.0f};
@@ -383,7 +388,7 @@ HRESULT readMaterial(IDirectXFileData* object, MaterialRecord& m)
             r = getData(child, t);
             if (FAILED(r)) return r;
             const char* name = nullptr;
-            if (!t.string(name)) return E_FAIL;
+            if (!t.string(name)) return refuseLoad(LoadReason::textureNameCutShort);
             m.hasTexture = name != nullptr;
             m.texture = name ? name : "";
         } else if (type == TID_EffectInstance) {
@@ -404,25 +409,26 @@ HRESULT readMaterialList(IDirectXFileData* object, MeshRecords& r)
     HRESULT hr = getData(object, c);
     if (FAILED(hr)) return hr;
     std::uint32_t materials, indices;
-    if (!c.u32(materials) || !c.u32(indices) || !c.has(std::uint64_t(indices) * 4)) return E_FAIL;
+    if (!c.u32(materials) || !c.u32(indices) || !c.has(std::uint64_t(indices) * 4))
+        return refuseLoad(LoadReason::materialListCutShort);
     if (materials == 0) return S_OK;
     // More face indices than faces would give materials to faces that don't exist.
-    if (indices > r.faceCount) return E_FAIL;
+    if (indices > r.faceCount) return refuseLoad(LoadReason::materialListPastFaces);
     const BYTE* faceMaterials = c.here();
     for (std::uint32_t f = 0; f < indices; ++f) {
         std::uint32_t m;
         c.u32(m);
-        if (m >= materials) return E_FAIL;
+        if (m >= materials) return refuseLoad(LoadReason::materialIndexPastList);
     }
     r.faceMaterials.view(faceMaterials, indices);
-    r.owners.push_back(ComPtr<IUnknown>::share(object));
+    r.owners.push_back(com::ComPtr<IUnknown>::share(object));
     std::vector<MaterialRecord> list;
     hr = forEachChild(object, [&](IDirectXFileData* child) -> HRESULT {
         GUID type;
         HRESULT res = typeOf(child, type);
         if (FAILED(res)) return res;
         if (type != TID_Material) return S_OK;
-        if (list.size() >= materials) return D3DERR_INVALIDCALL;
+        if (list.size() >= materials) return refuseLoad(LoadReason::tooManyMaterials);
         MaterialRecord m;
         res = readMaterial(child, m);
         if (FAILED(res)) return res;
@@ -430,7 +436,7 @@ HRESULT readMaterialList(IDirectXFileData* object, MeshRecords& r)
         return S_OK;
     });
     if (FAILED(hr)) return hr;
-    if (list.size() < materials) return E_FAIL;
+    if (list.size() < materials) return refuseLoad(LoadReason::tooFewMaterials);
     r.materials = std::move(list);
     return S_OK;
 }
@@ -527,19 +533,19 @@ HRESULT process(Load& load, IDirectXFileData* object, D3DXMATRIX& m, int depth)
         hr = getData(object, c);
         if (FAILED(hr)) return hr;
         D3DXMATRIX local;
-        if (!c.floats(&local._11, 16)) return E_FAIL;
+        if (!c.floats(&local._11, 16)) return refuseLoad(LoadReason::matrixCutShort);
         D3DXMatrixMultiply(&m, &local, &m);
         return S_OK;
     }
     if (type == TID_Frame) {
-        if (depth >= MAX_FRAME_DEPTH) return E_FAIL;
+        if (depth >= MAX_FRAME_DEPTH) return refuseLoad(LoadReason::framesTooDeep);
         D3DXMATRIX local = m;
         return forEachChild(object, [&](IDirectXFileData* child) { return process(load, child, local, depth + 1); });
     }
     return S_OK;
 }
 
-HRESULT createParser(ComPtr<IDirectXFile>& parser)
+HRESULT createParser(com::ComPtr<IDirectXFile>& parser)
 {
     HMODULE module = GetModuleHandleA("d3dxof.dll");
     if (!module) module = LoadLibraryA("d3dxof.dll");
@@ -550,28 +556,22 @@ HRESULT createParser(ComPtr<IDirectXFile>& parser)
     return create(parser.put());
 }
 
-}  // namespace
-
-}  // namespace mesh
-
-HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* device, LPD3DXBUFFER* adjacency,
-                           LPD3DXBUFFER* materials, LPD3DXBUFFER* effectInstances, DWORD* numMaterials,
-                           LPD3DXMESH* meshOut)
+HRESULT loadMeshFromX(LPCSTR fileName, DWORD options, IDirect3DDevice9* device, LPD3DXBUFFER* adjacency,
+                      LPD3DXBUFFER* materials, LPD3DXBUFFER* effectInstances, DWORD* numMaterials, LPD3DXMESH* meshOut)
 {
-    using namespace mesh;
-    if (!meshOut || !fileName) return D3DERR_INVALIDCALL;
-    ComPtr<IDirectXFile> parser;
+    if (!meshOut || !fileName) return refuseLoad(LoadReason::noArguments);
+    com::ComPtr<IDirectXFile> parser;
     HRESULT hr = createParser(parser);
     if (FAILED(hr)) return hr;
-    if (!parser) return E_FAIL;
+    if (!parser) return refuseLoad(LoadReason::noParser);
     for (const TemplateBlock& block : TEMPLATE_BLOCKS) {
         hr = parser->RegisterTemplates(const_cast<unsigned char*>(block.data), static_cast<DWORD>(block.size));
         if (FAILED(hr)) return hr;
     }
-    ComPtr<IDirectXFileEnumObject> enumerator;
+    com::ComPtr<IDirectXFileEnumObject> enumerator;
     hr = parser->CreateEnumObject(const_cast<char*>(fileName), DXFILELOAD_FROMFILE, enumerator.put());
     if (FAILED(hr)) return hr;
-    if (!enumerator) return E_FAIL;
+    if (!enumerator) return refuseLoad(LoadReason::noParser);
 
     *meshOut = nullptr;
     if (adjacency) *adjacency = nullptr;
@@ -582,7 +582,7 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
     hr = S_OK;
     try {
         for (;;) {
-            ComPtr<IDirectXFileData> object;
+            com::ComPtr<IDirectXFileData> object;
             if (FAILED(enumerator->GetNextDataObject(object.put())) || !object) break;
             D3DXMATRIX m;
             D3DXMatrixIdentity(&m);
@@ -592,7 +592,7 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
     } catch (const std::bad_alloc&) {
         hr = E_OUTOFMEMORY;
     }
-    if (!load.haveResult) return SUCCEEDED(hr) ? E_FAIL : hr;
+    if (!load.haveResult) return SUCCEEDED(hr) ? refuseLoad(LoadReason::noMesh) : hr;
 
     // The outputs hold what was loaded, also when a later mesh failed.
     if (load.result.materials.empty() && SUCCEEDED(hr)) {
@@ -602,7 +602,7 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
         grey.effect = defaultEffect(grey);
         load.result.materials.push_back(std::move(grey));
     }
-    ComPtr<ID3DXBuffer> adjacencyBuffer, materialBuffer, effectBuffer;
+    com::ComPtr<ID3DXBuffer> adjacencyBuffer, materialBuffer, effectBuffer;
     HRESULT packed = S_OK;
     if (adjacency && SUCCEEDED(packed)) packed = packAdjacency(load.result, adjacencyBuffer.put());
     if (materials && SUCCEEDED(packed)) packed = packMaterials(load.result.materials, materialBuffer.put());
@@ -613,5 +613,73 @@ HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* dev
     if (effectInstances) *effectInstances = effectBuffer.detach();
     if (numMaterials) *numMaterials = static_cast<DWORD>(load.result.materials.size());
     *meshOut = load.result.mesh.detach();
+    return hr;
+}
+
+thread_local LoadRefusal tLastRefusal;
+
+}  // namespace
+
+HRESULT codeOf(LoadReason reason)
+{
+    switch (reason) {
+#define CITYDRIVE_REASON_CODE(name, code, text) \
+    case LoadReason::name:                      \
+        return code;
+        CITYDRIVE_MESH_LOAD_REASONS(CITYDRIVE_REASON_CODE)
+#undef CITYDRIVE_REASON_CODE
+    }
+    return E_FAIL;
+}
+
+const char* describe(LoadReason reason)
+{
+    switch (reason) {
+#define CITYDRIVE_REASON_TEXT(name, code, text) \
+    case LoadReason::name:                      \
+        return text;
+        CITYDRIVE_MESH_LOAD_REASONS(CITYDRIVE_REASON_TEXT)
+#undef CITYDRIVE_REASON_TEXT
+    }
+    return "";
+}
+
+const char* nameOf(LoadReason reason)
+{
+    switch (reason) {
+#define CITYDRIVE_REASON_NAME(name, code, text) \
+    case LoadReason::name:                      \
+        return #name;
+        CITYDRIVE_MESH_LOAD_REASONS(CITYDRIVE_REASON_NAME)
+#undef CITYDRIVE_REASON_NAME
+    }
+    return "";
+}
+
+HRESULT refuseLoad(LoadReason reason)
+{
+    tLastRefusal = LoadRefusal{codeOf(reason), reason};
+    return tLastRefusal.code;
+}
+
+LoadRefusal lastLoadRefusal() { return tLastRefusal; }
+
+}  // namespace mesh
+
+HRESULT D3DXLoadMeshFromXA(LPCSTR fileName, DWORD options, IDirect3DDevice9* device, LPD3DXBUFFER* adjacency,
+                           LPD3DXBUFFER* materials, LPD3DXBUFFER* effectInstances, DWORD* numMaterials,
+                           LPD3DXMESH* meshOut)
+{
+    using namespace mesh;
+    tLastRefusal = LoadRefusal{};
+    const HRESULT hr =
+        loadMeshFromX(fileName, options, device, adjacency, materials, effectInstances, numMaterials, meshOut);
+    // A mesh skipped on the way (no data) leaves no reason behind a load that succeeded; a
+    // code from another part (the parser, the device, memory) comes without one.
+    if (SUCCEEDED(hr)) {
+        tLastRefusal = LoadRefusal{};
+    } else if (tLastRefusal.code != hr) {
+        tLastRefusal = LoadRefusal{hr, LoadReason::none};
+    }
     return hr;
 }

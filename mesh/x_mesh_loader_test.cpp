@@ -1,6 +1,8 @@
 #include "mesh/mesh_test_support.h"
 
 #include "math/d3dx_math.h"
+#include "mesh/x_mesh_loader_reasons.h"
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/xfile/dxfile.h"
 #include "platform/xfile/xfile_writer.h"
@@ -12,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -179,10 +182,9 @@ TEST_F(LoaderTest, AdjacencyFromPositionsIsTheOneTheBuiltMeshGenerates)
     EXPECT_EQ(l.adjacencyWords(), (std::vector<DWORD>{2, 1, N, N, N, 0, 0, N, N, N, N, N}));
 }
 
-TEST_F(LoaderTest, ALargeMeshGetsTheSameAdjacencyAndBuffersWhenItsAdjacencyStartsDuringTheParse)
+TEST_F(LoaderTest, ALargeMeshGetsTheAdjacencyItsBuiltMeshGeneratesAndTheSameBuffersWithout)
 {
-    // A mesh this large has its adjacency worked out while the parser still reads the rest
-    // of the file. A seam (the right half of the grid on copies of the middle column's
+    // A large mesh with a seam (the right half of the grid on copies of the middle column's
     // points), quads, degenerate faces, two materials and a second mesh after it.
     constexpr int G = 300;
     std::vector<D3DXVECTOR3> points;
@@ -215,7 +217,7 @@ TEST_F(LoaderTest, ALargeMeshGetsTheSameAdjacencyAndBuffersWhenItsAdjacencyStart
         ASSERT_EQ(with.mesh->GenerateAdjacency(0.0f, generated.data()), S_OK);
         EXPECT_EQ(with.adjacencyWords(), generated);
 
-        ComPtr<ID3DXMesh> without;
+        com::ComPtr<ID3DXMesh> without;
         ASSERT_EQ(D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr,
                                      without.put()),
                   S_OK);
@@ -569,8 +571,8 @@ TEST_F(LoaderTest, LoadsWithoutTheAdjacencyOutputBuildTheSameMesh)
     ASSERT_EQ(with.hr, S_OK);
     EXPECT_EQ(with.adjacencyWords().size(), std::size_t(with.mesh->GetNumFaces()) * 3);
 
-    ComPtr<ID3DXMesh> without;
-    ComPtr<ID3DXBuffer> materials;
+    com::ComPtr<ID3DXMesh> without;
+    com::ComPtr<ID3DXBuffer> materials;
     DWORD count = 0;
     ASSERT_EQ(D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, materials.put(), nullptr,
                                  &count, without.put()),
@@ -618,7 +620,7 @@ TEST_F(LoaderTest, TextBinaryAndCompressedFilesLoadIntoIdenticalBuffers)
     }
 }
 
-TEST_F(LoaderTest, MalformedMeshesFailWithTheirCodes)
+TEST_F(LoaderTest, MalformedMeshesFailWithTheirCodesAndReasons)
 {
     const std::vector<D3DXVECTOR3> quad = {{0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};
     const std::vector<std::vector<int>> two = {{0, 1, 2}, {0, 2, 3}};
@@ -626,48 +628,54 @@ TEST_F(LoaderTest, MalformedMeshesFailWithTheirCodes)
         const char* name;
         std::string body;
         HRESULT expected;
+        LoadReason reason;
     };
     const Case cases[] = {
-        {"no mesh at all", "Frame { }\n", E_FAIL},
-        {"only a mesh without faces", "Mesh { 3; 0.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;1.0;0.0;; 0; }\n", E_FAIL},
-        {"only degenerate triangles", test::meshObject(quad, {{0, 0, 1}, {2, 3, 2}}), E_FAIL},
-        {"vertex index out of range", test::meshObject(quad, {{0, 1, 4}}), E_FAIL},
+        {"no mesh at all", "Frame { }\n", E_FAIL, LoadReason::noMesh},
+        {"only a mesh without faces", "Mesh { 3; 0.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;1.0;0.0;; 0; }\n", E_FAIL, LoadReason::noMesh},
+        {"only degenerate triangles", test::meshObject(quad, {{0, 0, 1}, {2, 3, 2}}), E_FAIL, LoadReason::noMesh},
+        {"vertex index out of range", test::meshObject(quad, {{0, 1, 4}}), E_FAIL, LoadReason::faceIndexPastVertices},
         {"material index out of range",
-         test::meshObject(quad, two, " MeshMaterialList { 1; 2; 0, 1;\n" + material(RED) + " }\n"), E_FAIL},
+         test::meshObject(quad, two, " MeshMaterialList { 1; 2; 0, 1;\n" + material(RED) + " }\n"), E_FAIL, LoadReason::materialIndexPastList},
         {"more face indices than faces",
-         test::meshObject(quad, two, " MeshMaterialList { 1; 3; 0, 0, 0;\n" + material(RED) + " }\n"), E_FAIL},
+         test::meshObject(quad, two, " MeshMaterialList { 1; 3; 0, 0, 0;\n" + material(RED) + " }\n"), E_FAIL, LoadReason::materialListPastFaces},
         {"more materials than the count",
          test::meshObject(quad, two, " MeshMaterialList { 1; 2; 0, 0;\n" + material(RED) + material(BLUE) + " }\n"),
-         D3DERR_INVALIDCALL},
+         D3DERR_INVALIDCALL, LoadReason::tooManyMaterials},
         {"fewer materials than the count",
-         test::meshObject(quad, two, " MeshMaterialList { 2; 2; 0, 1;\n" + material(RED) + " }\n"), E_FAIL},
+         test::meshObject(quad, two, " MeshMaterialList { 2; 2; 0, 1;\n" + material(RED) + " }\n"), E_FAIL, LoadReason::tooFewMaterials},
         {"texture coordinates for other vertices",
-         test::meshObject(quad, two, " MeshTextureCoords { 3; 0.0;0.0;, 0.0;0.0;, 0.0;0.0;; }\n"), E_FAIL},
+         test::meshObject(quad, two, " MeshTextureCoords { 3; 0.0;0.0;, 0.0;0.0;, 0.0;0.0;; }\n"), E_FAIL, LoadReason::texcoordsNotPerVertex},
         {"vertex colour of a missing vertex",
-         test::meshObject(quad, two, " MeshVertexColors { 1; 4;1.0;1.0;1.0;1.0;; }\n"), E_FAIL},
+         test::meshObject(quad, two, " MeshVertexColors { 1; 4;1.0;1.0;1.0;1.0;; }\n"), E_FAIL, LoadReason::colorVertexPastVertices},
         {"normals for other faces", test::meshObject(quad, two, " MeshNormals { 1; 0.0;0.0;1.0;; 1; 3;0,0,0;; }\n"),
-         E_FAIL},
+         E_FAIL, LoadReason::normalFaceCount},
         {"normal face of another size",
-         test::meshObject(quad, two, " MeshNormals { 1; 0.0;0.0;1.0;; 2; 3;0,0,0;, 4;0,0,0,0;; }\n"), E_FAIL},
+         test::meshObject(quad, two, " MeshNormals { 1; 0.0;0.0;1.0;; 2; 3;0,0,0;, 4;0,0,0,0;; }\n"), E_FAIL, LoadReason::normalFaceShape},
         {"normal index out of range",
-         test::meshObject(quad, two, " MeshNormals { 1; 0.0;0.0;1.0;; 2; 3;0,0,0;, 3;0,1,0;; }\n"), E_FAIL},
+         test::meshObject(quad, two, " MeshNormals { 1; 0.0;0.0;1.0;; 2; 3;0,0,0;, 3;0,1,0;; }\n"), E_FAIL, LoadReason::normalIndexPastNormals},
         {"adjacency of another size", test::meshObject(quad, two, " FaceAdjacency { 3; 1,1,1; }\n"),
-         D3DERR_INVALIDCALL},
+         D3DERR_INVALIDCALL, LoadReason::adjacencyCount},
         {"duplication indices of another count",
-         test::meshObject(quad, two, " VertexDuplicationIndices { 3; 3; 0,1,2; }\n"), D3DERR_INVALIDCALL},
+         test::meshObject(quad, two, " VertexDuplicationIndices { 3; 3; 0,1,2; }\n"), D3DERR_INVALIDCALL, LoadReason::duplicationCount},
         {"duplication index naming a duplicate",
-         test::meshObject(quad, two, " VertexDuplicationIndices { 4; 3; 0,0,1,2; }\n"), D3DERR_INVALIDCALL},
+         test::meshObject(quad, two, " VertexDuplicationIndices { 4; 3; 0,0,1,2; }\n"), D3DERR_INVALIDCALL, LoadReason::duplicationOfDuplicate},
         {"duplication index out of range",
-         test::meshObject(quad, two, " VertexDuplicationIndices { 4; 4; 0,1,2,9; }\n"), E_FAIL},
-        {"declaration data without elements", test::meshObject(quad, two, " DeclData { 0; 0; }\n"), D3DERR_INVALIDCALL},
+         test::meshObject(quad, two, " VertexDuplicationIndices { 4; 4; 0,1,2,9; }\n"), E_FAIL, LoadReason::duplicationPastVertices},
+        {"declaration data without elements", test::meshObject(quad, two, " DeclData { 0; 0; }\n"), D3DERR_INVALIDCALL, LoadReason::declDataElementCount},
         {"declaration data too short for the vertices",
-         test::meshObject(quad, two, " DeclData { 1; 2;0;6;0;; 2; 0,0; }\n"), D3DERR_INVALIDCALL},
-        {"a later mesh that fails", test::meshObject(quad, two) + test::meshObject(quad, {{0, 1, 7}}), E_FAIL},
+         test::meshObject(quad, two, " DeclData { 1; 2;0;6;0;; 2; 0,0; }\n"), D3DERR_INVALIDCALL, LoadReason::declDataTooFewWords},
+        // A quad before it, so that the face count fits the data.
+        {"a face of two indices", test::meshObject(quad, {{0, 1, 2, 3}, {0, 1}}), E_FAIL, LoadReason::faceTooSmall},
+        {"a later mesh that fails", test::meshObject(quad, two) + test::meshObject(quad, {{0, 1, 7}}), E_FAIL, LoadReason::faceIndexPastVertices},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto l = load(c.body);
         EXPECT_EQ(l.hr, c.expected);
+        EXPECT_STREQ(nameOf(lastLoadRefusal().reason), nameOf(c.reason));
+        EXPECT_EQ(lastLoadRefusal().code, c.expected);
+        EXPECT_EQ(codeOf(c.reason), c.expected);
         if (std::string_view(c.name) == "a later mesh that fails") {
             // The earlier mesh stays with the caller.
             ASSERT_TRUE(l.mesh);
@@ -678,6 +686,31 @@ TEST_F(LoaderTest, MalformedMeshesFailWithTheirCodes)
             EXPECT_EQ(l.materialCount, 0xDEADBEEFu);  // not written
         }
     }
+    // A load that succeeds leaves no reason behind.
+    ASSERT_EQ(load(test::meshObject(quad, two)).hr, S_OK);
+    EXPECT_EQ(lastLoadRefusal().code, S_OK);
+    EXPECT_EQ(lastLoadRefusal().reason, LoadReason::none);
+}
+
+// Every reason says what was wrong and fails with its code; only `none` succeeds.
+TEST(LoadReasons, EveryReasonHasAFailingCodeAndAText)
+{
+    const LoadReason all[] = {
+#define CITYDRIVE_REASON_ENTRY(name, code, text) LoadReason::name,
+        CITYDRIVE_MESH_LOAD_REASONS(CITYDRIVE_REASON_ENTRY)
+#undef CITYDRIVE_REASON_ENTRY
+    };
+    std::set<std::string> texts;
+    for (LoadReason r : all) {
+        SCOPED_TRACE(nameOf(r));
+        if (r == LoadReason::none) {
+            EXPECT_EQ(codeOf(r), S_OK);
+            continue;
+        }
+        EXPECT_TRUE(FAILED(codeOf(r)));
+        EXPECT_GT(std::strlen(describe(r)), 10u);
+        EXPECT_TRUE(texts.insert(describe(r)).second) << "two reasons say the same";
+    }
 }
 
 TEST_F(LoaderTest, ArgumentsParserFailuresAndTheLocale)
@@ -685,6 +718,7 @@ TEST_F(LoaderTest, ArgumentsParserFailuresAndTheLocale)
     ID3DXMesh* mesh = nullptr;
     EXPECT_EQ(D3DXLoadMeshFromXA(nullptr, D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr, &mesh),
               D3DERR_INVALIDCALL);
+    EXPECT_EQ(lastLoadRefusal().reason, LoadReason::noArguments);
     const std::string good = test::writeX(std::string(X_HEADER) + test::meshObject(TRIANGLE, {{0, 1, 2}}));
     EXPECT_EQ(D3DXLoadMeshFromXA(good.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr,
                                  nullptr),
@@ -696,16 +730,19 @@ TEST_F(LoaderTest, ArgumentsParserFailuresAndTheLocale)
               0);
     EXPECT_EQ(mesh, reinterpret_cast<ID3DXMesh*>(8));
     const std::string broken = test::writeX(std::string(X_HEADER) + "Mesh { 3; 0.0;0.0;");
-    EXPECT_LT(D3DXLoadMeshFromXA(broken.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr,
-                                 &mesh),
-              0);
+    const HRESULT parserCode = D3DXLoadMeshFromXA(broken.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr,
+                                                  nullptr, nullptr, &mesh);
+    EXPECT_LT(parserCode, 0);
+    // The parser's refusal: its code, and no reason of the loader's own.
+    EXPECT_EQ(lastLoadRefusal().code, parserCode);
+    EXPECT_EQ(lastLoadRefusal().reason, LoadReason::none);
 
     // Only the mesh out is required; the numeric locale is the caller's again afterwards.
     const char* before = std::setlocale(LC_NUMERIC, "C.UTF-8");
     ASSERT_EQ(D3DXLoadMeshFromXA(good.c_str(), D3DXMESH_SYSTEMMEM, device.get(), nullptr, nullptr, nullptr, nullptr,
                                  &mesh),
               S_OK);
-    ComPtr<ID3DXMesh> owned(mesh);
+    const auto owned = com::ComPtr<ID3DXMesh>::adopt(mesh);
     EXPECT_EQ(owned->GetNumFaces(), 1u);
     if (before) {
         EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C.UTF-8");

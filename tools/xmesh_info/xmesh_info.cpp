@@ -1,10 +1,12 @@
 // xmesh-info FILE [--dump]: loads an X mesh exactly as the game does (D3DXMESH_SYSTEMMEM, on
 // a recording device, so no GPU is needed) and prints what came out as JSON on standard
-// output. A failed load prints the result code (and, when the parser knows it, the line or
-// byte offset) and exits with 1; bad arguments exit with 2.
-#include "mesh/com_ptr.h"
+// output. A failed load prints the result code with the reason, the loader's own or the
+// parser's (with the line or byte offset where the parser knows it), and exits with 1; bad
+// arguments exit with 2.
 #include "mesh/d3dx_mesh.h"
 #include "mesh/vertex_declaration.h"
+#include "mesh/x_mesh_loader_reasons.h"
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/xfile/xfile_diagnostics.h"
 
@@ -79,15 +81,23 @@ std::string name(const char* const* names, std::size_t count, unsigned value)
 
 int fail(const char* file, HRESULT hr)
 {
+    const mesh::LoadRefusal refusal = mesh::lastLoadRefusal();
     const xfile::Diagnostic d = xfile::lastDiagnostic();
-    std::string where;
-    if (d.code == hr && d.place == xfile::ErrorPlace::line) where = ",\n  \"line\": " + std::to_string(d.position);
-    if (d.code == hr && d.place == xfile::ErrorPlace::offset) where = ",\n  \"offset\": " + std::to_string(d.position);
-    const std::string reason = d.code == hr && !d.reason.empty() ? ",\n  \"reason\": " + quoted(d.reason) : "";
+    std::string where, reason, told;
+    if (refusal.code == hr && refusal.reason != mesh::LoadReason::none) {
+        // The loader's own refusal.
+        told = mesh::describe(refusal.reason);
+        reason = ",\n  \"reason\": " + quoted(told);
+    } else if (d.code == hr) {
+        if (d.place == xfile::ErrorPlace::line) where = ",\n  \"line\": " + std::to_string(d.position);
+        if (d.place == xfile::ErrorPlace::offset) where = ",\n  \"offset\": " + std::to_string(d.position);
+        if (!d.reason.empty()) reason = ",\n  \"reason\": " + quoted(d.reason);
+        told = xfile::describe(d);
+    }
     std::printf("{\n  \"file\": %s,\n  \"result\": %s%s%s\n}\n", quoted(file).c_str(), hex(DWORD(hr)).c_str(),
                 where.c_str(), reason.c_str());
     std::fprintf(stderr, "xmesh-info: %s: load failed with 0x%08X%s%s\n", file, static_cast<unsigned>(hr),
-                 d.code == hr ? ": " : "", d.code == hr ? xfile::describe(d).c_str() : "");
+                 told.empty() ? "" : ": ", told.c_str());
     return 1;
 }
 
@@ -115,14 +125,14 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    mesh::ComPtr<IDirect3DDevice9> device;
+    com::ComPtr<IDirect3DDevice9> device;
     HRESULT hr = d3d9::recording::createRecordingDevice(nullptr, nullptr, device.put());
     if (FAILED(hr)) {
         std::fprintf(stderr, "xmesh-info: no device (0x%08X)\n", static_cast<unsigned>(hr));
         return 1;
     }
-    mesh::ComPtr<ID3DXBuffer> materials;
-    mesh::ComPtr<ID3DXMesh> m;
+    com::ComPtr<ID3DXBuffer> materials;
+    com::ComPtr<ID3DXMesh> m;
     DWORD materialCount = 0;
     hr = D3DXLoadMeshFromXA(file, D3DXMESH_SYSTEMMEM, device.get(), nullptr, materials.put(), nullptr, &materialCount,
                             m.put());
