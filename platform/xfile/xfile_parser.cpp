@@ -219,7 +219,7 @@ struct PendingReference {
 class Builder {
 public:
     Builder(FileModel& model, std::size_t inputSize)
-        : model_(model), budget_(inputSize * MEMORY_FACTOR + MEMORY_SLACK)
+        : model_(model), inputSize_(inputSize), budget_(inputSize * MEMORY_FACTOR + MEMORY_SLACK)
     {
     }
 
@@ -304,10 +304,12 @@ private:
         std::uint32_t string;
     };
 
-    // One growing block: doubling keeps the copies to about the final size in all.
+    // One growing block, first as large as the input: the data of a binary file takes
+    // about its size, of a text file less, so most files never grow it, and pages never
+    // written cost nothing. Doubling keeps the copies of the rest few.
     void grow(std::size_t needed, const std::uint8_t* at)
     {
-        std::size_t capacity = std::max<std::size_t>(model_.dataCapacity * 2, 4096);
+        std::size_t capacity = std::max<std::size_t>(model_.dataCapacity * 2, std::max<std::size_t>(inputSize_, 4096));
         if (capacity < needed) capacity = needed;
         charge(capacity - model_.dataCapacity, at);
         void* grown = std::realloc(model_.data, capacity);
@@ -317,6 +319,7 @@ private:
     }
 
     FileModel& model_;
+    std::size_t inputSize_;
     std::size_t budget_;
     std::size_t used_ = 0;
     std::vector<StringSlot> stringSlots_;
