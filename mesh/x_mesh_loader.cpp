@@ -4,6 +4,8 @@
 //
 // What it trusts: nothing of the file. Data of every object is checked against its size
 // before it is read; counts are checked against the data before anything is allocated.
+// Each refusal of its own is made through refuseLoad, naming its reason from the one list
+// in x_mesh_loader_reasons.h, which also gives its result code.
 #include "mesh/adjacency.h"
 #include "mesh/d3dx_mesh.h"
 #include "mesh/mesh_builder.h"
