@@ -183,6 +183,8 @@ struct FocusCase {
     XServer::WindowManager manager;
 };
 
+void PrintTo(const FocusCase& c, std::ostream* out) { *out << c.name; }
+
 class GameWindowFocus : public ::testing::TestWithParam<FocusCase> {};
 
 // Another window has the focus when the game starts, and keys typed into it change nothing.

@@ -14,8 +14,8 @@ namespace win32 {
 // handle that is not a live window.
 SDL_Window* sdlWindow(HWND window);
 
-// Whether the window has the keyboard focus, as the message loop last saw it. Headless
-// windows always have it.
+// Whether the window had the keyboard focus when the message loop last pumped the window
+// system's events (never before the first pump). Headless windows always have it.
 bool hasKeyboardFocus(HWND window);
 
 }  // namespace win32

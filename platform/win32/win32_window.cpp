@@ -54,6 +54,7 @@ struct Win32Window {
     RECT outer{};
     RECT client{};
     bool alive = true;
+    bool focused = false;  // as the last pump of the message loop found it
 };
 
 struct Win32Gdi {
@@ -154,6 +155,15 @@ void pumpSdlEvents()
 {
     if (!gSdlVideoUp)
         return;
+    // The focus is asked before the events are drained: every focus and keymap event the
+    // window system sent up to its answer is then in the key state this pump leaves, so a
+    // reader never pairs a fresh focus with keys from before it.
+    if (!win32::isHeadless()) {
+        for (Win32Window* w : gWindows) {
+            if (w->alive && w->sdl)
+                w->focused = win32::windowHasInputFocus(w->sdl);
+        }
+    }
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         switch (event.type) {
@@ -208,7 +218,9 @@ bool openDisplay()
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
     if (isHeadless() || SDL_getenv("SDL_VIDEODRIVER")) {
         if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-            std::fprintf(stderr, "SDL video: %s\n", SDL_GetError());
+            // Without a display the program says so itself, in its own words.
+            if (isHeadless())
+                std::fprintf(stderr, "SDL video: %s\n", SDL_GetError());
             return false;
         }
         gSdlVideoUp = true;
@@ -245,7 +257,7 @@ bool hasKeyboardFocus(HWND window)
         return false;
     if (isHeadless())
         return true;  // an offscreen window never receives focus events; treat it as active
-    return windowHasInputFocus(w->sdl);
+    return w->focused;
 }
 
 }  // namespace win32
