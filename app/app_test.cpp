@@ -6,7 +6,7 @@
 #include "platform/d3d9/d3d9_testing.h"
 #include "platform/dinput/dinput.h"
 #include "platform/dinput/dinput_testing.h"
-#include "platform/win32/win32_sdl.h"
+#include "platform/win32/win32_display.h"
 #include "platform/win32/win32_testing.h"
 #include "vehicle/car.h"
 

@@ -2,7 +2,7 @@
 #include "app/app.h"
 #include "app/run_options.h"
 #include "app/scripted_run.h"
-#include "platform/win32/win32_sdl.h"
+#include "platform/win32/win32_display.h"
 
 #include <malloc.h>
 #include <unistd.h>
@@ -31,6 +31,13 @@ int main(int argc, char** argv)
         return 0;
     }
     win32::setHeadless(options->headless);
+    // A player's run needs a desktop to show its window on; say so instead of running unseen.
+    if (!win32::isHeadless() && !win32::openDisplay()) {
+        std::fputs("citydrive: no display found (neither X11 nor Wayland is reachable); --headless runs without "
+                   "one\n",
+                   stderr);
+        return 1;
+    }
     if (!startScriptedRun(*options, error)) {
         std::fprintf(stderr, "citydrive: %s\n", error.c_str());
         return 2;

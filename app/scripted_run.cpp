@@ -79,6 +79,8 @@ bool startScriptedRun(const RunOptions& options, std::string& error)
             error = "option --trace: cannot create '" + *options.traceFile + "'";
             return false;
         }
+        // Whole lines as frames end, so the trace can be followed while the game runs.
+        std::setvbuf(gRun.trace, nullptr, _IOLBF, BUFSIZ);
         std::fprintf(gRun.trace, "%s\n", TRACE_HEADER);
     }
     if (options.screenshotFile) {

@@ -3,7 +3,7 @@
 #include "app/app.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/d3d9/d3d9_testing.h"
-#include "platform/win32/win32_sdl.h"
+#include "platform/win32/win32_display.h"
 #include "platform/win32/win32_testing.h"
 #include "testing/test_paths.h"
 

@@ -10,6 +10,7 @@ packages=(
   fonts-dejavu-core
   libgl1-mesa-dri libegl1 libegl-mesa0 libgl1
   clang libclang-rt-14-dev
+  libx11-dev libxtst-dev xvfb openbox
 )
 
 missing=()

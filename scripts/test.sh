@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the fuzzers for a short while, then the whole suite,
 # then the whole suite again built with AddressSanitizer and UndefinedBehaviorSanitizer.
-# Everything runs headless (SDL's offscreen driver, Mesa's software renderer through EGL).
+# Everything runs headless (SDL's offscreen driver, Mesa's software renderer through EGL),
+# except the visible-window tests: each starts its own Xvfb on a free display number (Xvfb
+# picks it, -displayfd), with openbox where a case needs a window manager, and types keys
+# through the X server. setup.sh installs both; no test skips for want of them.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"

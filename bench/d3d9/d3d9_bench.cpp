@@ -7,7 +7,7 @@
 #include "platform/d3d9/d3d9_object.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/d3d9/d3d9_testing.h"
-#include "platform/win32/win32_sdl.h"
+#include "platform/win32/win32_display.h"
 
 #include <benchmark/benchmark.h>
 

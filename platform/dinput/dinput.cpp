@@ -1,16 +1,18 @@
-// The DirectInput 8 keyboard on SDL2's key state.
+// The DirectInput 8 keyboard on SDL2's key state. Trusts the message loop to pump the
+// window system's events, which keeps that state and the window's focus current.
 #include "platform/dinput/dinput.h"
+#include "platform/com/com_object.h"
+#include "platform/com/com_ptr.h"
 #include "platform/dinput/dinput_testing.h"
 #include "platform/win32/win32_sdl.h"
 
 #include <SDL.h>
 
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <functional>
 #include <new>
-#include <atomic>
-#include <cctype>
 #include <string>
 
 namespace {
@@ -189,40 +191,15 @@ bool windowInForeground(HWND window)
     return win32::hasKeyboardFocus(window);
 }
 
-template <typename Interface>
-class RefCounted : public Interface {
+// A foreground device follows its window's focus. The game acquires once at set-up and
+// re-acquires only after DIERR_INPUTLOST, while on a desktop the focus reaches a new window
+// some milliseconds after it is mapped, and leaves and comes back with the window manager.
+// So a device the program has acquired (and not unacquired) answers DIERR_INPUTLOST, with
+// every key up, on each read while it is not acquired: the game's one re-acquire per frame
+// then succeeds as soon as the focus is back, and keys typed into another window, or held
+// while the focus left, never reach the game.
+class KeyboardDevice final : public com::ComObject<IDirectInputDevice8A, IID_IDirectInputDevice8A> {
 public:
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-protected:
-    virtual ~RefCounted() = default;
-
-private:
-    std::atomic<ULONG> references_{1};
-};
-
-class KeyboardDevice final : public RefCounted<IDirectInputDevice8A> {
-public:
-    HRESULT QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDirectInputDevice8A) {
-            AddRef();
-            *out = this;
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-
     HRESULT SetDataFormat(const DIDATAFORMAT* format) override
     {
         if (!format)
@@ -251,8 +228,11 @@ public:
     {
         if (!formatSet_)
             return DIERR_INVALIDPARAM;
-        if (foreground_ && !windowInForeground(window_))
+        wanted_ = true;
+        if (foreground_ && !windowInForeground(window_)) {
+            acquired_ = false;
             return DIERR_OTHERAPPHASPRIO;
+        }
         if (acquired_)
             return DI_NOEFFECT;
         acquired_ = true;
@@ -261,6 +241,7 @@ public:
 
     HRESULT Unacquire() override
     {
+        wanted_ = false;
         if (!acquired_)
             return DI_NOEFFECT;
         acquired_ = false;
@@ -271,19 +252,20 @@ public:
     {
         if (!data || bytes != 256)
             return DIERR_INVALIDPARAM;
-        if (!acquired_)
-            return DIERR_NOTACQUIRED;
-        if (foreground_ && !windowInForeground(window_)) {
-            acquired_ = false;  // the input went to another window
-            return DIERR_INPUTLOST;
-        }
         auto* state = static_cast<BYTE*>(data);
+        // A failed read reports every key up, so a caller that keeps the buffer sees no key held.
         std::memset(state, 0, 256);
+        if (!wanted_)
+            return DIERR_NOTACQUIRED;
+        if (foreground_ && !windowInForeground(window_))
+            acquired_ = false;  // the keys go to another window
+        if (!acquired_)
+            return DIERR_INPUTLOST;
         if (gKeySource) {
             gKeySource(state);
             return DI_OK;
         }
-        SDL_PumpEvents();
+        // The message loop pumps the window system's events; this reads the state it keeps.
         int count = 0;
         const Uint8* keys = SDL_GetKeyboardState(&count);
         for (int code = 0; code < count; ++code) {
@@ -295,7 +277,12 @@ public:
         return DI_OK;
     }
 
-    HRESULT Poll() override { return acquired_ ? DI_NOEFFECT : DIERR_NOTACQUIRED; }
+    HRESULT Poll() override
+    {
+        if (!wanted_)
+            return DIERR_NOTACQUIRED;
+        return acquired_ && !(foreground_ && !windowInForeground(window_)) ? DI_NOEFFECT : DIERR_INPUTLOST;
+    }
 
     // What the keyboard does not offer.
     HRESULT GetCapabilities(DIDEVCAPS*) override { return E_NOTIMPL; }
@@ -326,24 +313,12 @@ private:
     HWND window_ = nullptr;
     bool foreground_ = false;
     bool formatSet_ = false;
-    bool acquired_ = false;
+    bool wanted_ = false;    // acquired by the program and not unacquired since
+    bool acquired_ = false;  // and, for a foreground device, its window had the focus
 };
 
-class DirectInput final : public RefCounted<IDirectInput8A> {
+class DirectInput final : public com::ComObject<IDirectInput8A, IID_IDirectInput8A> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDirectInput8A) {
-            AddRef();
-            *out = this;
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-
     HRESULT CreateDevice(REFGUID guid, IDirectInputDevice8A** device, IUnknown* outer) override
     {
         if (!device)
@@ -353,8 +328,11 @@ public:
             return makeHresult(0x80040110u);  // CLASS_E_NOAGGREGATION
         if (guid != GUID_SysKeyboard)
             return DIERR_DEVICENOTREG;
-        *device = new (std::nothrow) KeyboardDevice;
-        return *device ? DI_OK : E_OUTOFMEMORY;
+        auto keyboard = com::ComPtr<IDirectInputDevice8A>::adopt(new (std::nothrow) KeyboardDevice);
+        if (!keyboard)
+            return E_OUTOFMEMORY;
+        *device = keyboard.detach();
+        return DI_OK;
     }
 
     HRESULT EnumDevices(DWORD, LPDIENUMCALLBACK, void*, DWORD) override { return E_NOTIMPL; }
@@ -385,12 +363,10 @@ HRESULT DirectInput8Create(HINSTANCE, DWORD version, REFIID riid, void** out, IU
         return DIERR_OLDDIRECTINPUTVERSION;
     if (riid != IID_IDirectInput8A && riid != IID_IUnknown)
         return E_NOINTERFACE;
-    // The key state comes from SDL's video subsystem, which the window has started.
-    win32::ensureSdlVideo();
-    auto* input = new (std::nothrow) DirectInput;
+    auto input = com::ComPtr<IDirectInput8A>::adopt(new (std::nothrow) DirectInput);
     if (!input)
         return E_OUTOFMEMORY;
-    *out = static_cast<IDirectInput8A*>(input);
+    *out = input.detach();
     return DI_OK;
 }
 

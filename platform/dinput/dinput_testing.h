@@ -11,8 +11,9 @@ namespace dinput::testing {
 // the real keyboard, and the device behaves as if its window had the focus.
 void setKeySource(std::function<void(BYTE state[256])> source);
 
-// Simulates the window losing the foreground: the next read of an acquired foreground
-// device reports the input lost, and Acquire fails until `lost` is set back to false.
+// Simulates the window losing the foreground: every read of an acquired foreground device
+// reports the input lost, and Acquire fails, until `lost` is set back to false and an
+// Acquire succeeds.
 void setFocusLost(bool lost);
 
 }  // namespace dinput::testing

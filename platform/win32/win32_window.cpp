@@ -6,6 +6,7 @@
 // 794 x 571; the window manager draws its own decorations around it. Headless windows have
 // the same client size.
 #include "platform/win32/win32.h"
+#include "platform/win32/win32_focus.h"
 #include "platform/win32/win32_sdl.h"
 #include "platform/win32/win32_testing.h"
 
@@ -53,6 +54,7 @@ struct Win32Window {
     RECT outer{};
     RECT client{};
     bool alive = true;
+    bool focused = false;  // as the last pump of the message loop found it
 };
 
 struct Win32Gdi {
@@ -145,12 +147,23 @@ void postTo(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     gQueue.push_back(MSG{window, message, wParam, lParam, timeGetTime(), {0, 0}});
 }
 
-// Turns pending SDL events into window messages; closing a window sends it WM_CLOSE,
-// whose default handling destroys it.
+// Turns pending SDL events into window messages; closing a window (its close button, the
+// window manager's close request) sends it WM_CLOSE, whose default handling destroys it.
+// The only place that pumps SDL's events: the message loop's PeekMessageA, which also
+// keeps the key state and the keyboard focus that the key readers see current.
 void pumpSdlEvents()
 {
     if (!gSdlVideoUp)
         return;
+    // The focus is asked before the events are drained: every focus and keymap event the
+    // window system sent up to its answer is then in the key state this pump leaves, so a
+    // reader never pairs a fresh focus with keys from before it.
+    if (!win32::isHeadless()) {
+        for (Win32Window* w : gWindows) {
+            if (w->alive && w->sdl)
+                w->focused = win32::windowHasInputFocus(w->sdl);
+        }
+    }
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         switch (event.type) {
@@ -197,18 +210,38 @@ bool isHeadless()
     return driver && SDL_strcasecmp(driver, "offscreen") == 0;
 }
 
-bool ensureSdlVideo()
+bool openDisplay()
 {
     if (gSdlVideoUp)
         return true;
     if (gHeadless)
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-        std::fprintf(stderr, "SDL video: %s\n", SDL_GetError());
-        return false;
+    if (isHeadless() || SDL_getenv("SDL_VIDEODRIVER")) {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+            // Without a display the program says so itself, in its own words.
+            if (isHeadless())
+                std::fprintf(stderr, "SDL video: %s\n", SDL_GetError());
+            return false;
+        }
+        gSdlVideoUp = true;
+        return true;
     }
-    gSdlVideoUp = true;
-    return true;
+    // A person's run shows its window on the desktop or not at all: SDL's own list would
+    // fall back to drivers that show nothing anyone can see.
+    for (const char* driver : {"x11", "wayland"}) {
+        // Without a runtime folder (or an absolute socket path) no Wayland display can be
+        // reached, and the client library would print its own complaint.
+        const char* socket = SDL_getenv("WAYLAND_DISPLAY");
+        if (SDL_strcmp(driver, "wayland") == 0 && !SDL_getenv("XDG_RUNTIME_DIR") && !(socket && socket[0] == '/'))
+            continue;
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, driver);
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0) {
+            gSdlVideoUp = true;
+            return true;
+        }
+    }
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
+    return false;
 }
 
 SDL_Window* sdlWindow(HWND window)
@@ -224,7 +257,7 @@ bool hasKeyboardFocus(HWND window)
         return false;
     if (isHeadless())
         return true;  // an offscreen window never receives focus events; treat it as active
-    return SDL_GetKeyboardFocus() == w->sdl;
+    return w->focused;
 }
 
 }  // namespace win32
@@ -282,7 +315,7 @@ HWND CreateWindowExA(DWORD, LPCSTR className, LPCSTR title, DWORD style, int x, 
         SetLastError(1407);  // ERROR_CANNOT_FIND_WND_CLASS
         return nullptr;
     }
-    if (!win32::ensureSdlVideo()) {
+    if (!win32::openDisplay()) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
@@ -444,7 +477,7 @@ SHORT GetAsyncKeyState(int virtualKey)
         pressed = down && !gScriptedDownAtQuery[vk];
         gScriptedDownAtQuery[vk] = down;
     } else {
-        pumpSdlEvents();  // the key state is the system's, not the message loop's
+        // The message loop keeps the key state current; reading it pumps nothing.
         down = realKeyDown(virtualKey);
         pressed = gPressedSinceQuery[vk];
     }
