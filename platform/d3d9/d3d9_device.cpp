@@ -221,7 +221,7 @@ HRESULT Device::init()
         backBuffer_->gpuOwned = !config_.recording;
         if (HRESULT hr = backBuffer_->allocate(); FAILED(hr))
             return hr;
-        renderTarget_ = backBuffer_;
+        renderTarget_ = com::ComPtr<IDirect3DSurface9>::share(backBuffer_);
         if (depth) {
             depthBuffer_ = new Surface(this, p.AutoDepthStencilFormat, width_, height_, D3DUSAGE_DEPTHSTENCIL,
                                        D3DPOOL_DEFAULT, false);
@@ -229,7 +229,7 @@ HRESULT Device::init()
             depthBuffer_->gpuOwned = !config_.recording;
             if (HRESULT hr = depthBuffer_->allocate(); FAILED(hr))
                 return hr;
-            depthStencil_ = depthBuffer_;
+            depthStencil_ = com::ComPtr<IDirect3DSurface9>::share(depthBuffer_);
         }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -346,29 +346,6 @@ void Device::readbackSurface(Surface* surface)
             row[x * 4 + 3] = config_.parameters.BackBufferFormat == D3DFMT_A8R8G8B8 ? src[x * 4 + 3] : 0xFF;
         }
     }
-}
-
-// ---- IUnknown ----------------------------------------------------------------------------
-HRESULT Device::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DDevice9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DDevice9*>(this);
-    return S_OK;
-}
-
-ULONG Device::AddRef() { return refs_.add(); }
-
-ULONG Device::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0)
-        delete this;
-    return left;
 }
 
 // ---- Queries -----------------------------------------------------------------------------
@@ -1165,7 +1142,7 @@ HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* newZStencil)
     else if (newZStencil && newZStencil != depthBuffer_)
         hr = D3DERR_NOTAVAILABLE;  // only the automatic depth buffer can be attached
     else
-        depthStencil_ = newZStencil;
+        depthStencil_ = com::ComPtr<IDirect3DSurface9>::share(newZStencil);
     record("SetDepthStencilSurface", hr, [&](recording::RecordedCall& c) {
         appendf(c.text, "%p", static_cast<void*>(newZStencil));
         c.object = newZStencil;
@@ -2123,7 +2100,7 @@ HRESULT Device::SetFVF(DWORD fvf)
             else {
                 d->makeInternal();
                 try {
-                    fvfDeclarations_.push_back(ComPtr<IDirect3DVertexDeclaration9>::adopt(d));
+                    fvfDeclarations_.push_back(com::ComPtr<IDirect3DVertexDeclaration9>::adopt(d));
                     decl = d;
                 } catch (const std::bad_alloc&) {
                     d->Release();
@@ -2366,47 +2343,12 @@ HRESULT Device::readDepth(std::vector<float>& depth, UINT& width, UINT& height)
 UINT Device::programCount() const { return gl_ ? gl_->programCount() : 0; }
 
 // ---- State blocks ------------------------------------------------------------------------
-StateBlock::StateBlock(Device* device, const StateMask& mask) : device_(device), mask_(mask)
+StateBlock::StateBlock(Device* device, const StateMask& mask)
+    : DeviceObject(device, ObjectKind::StateBlock), mask_(mask)
 {
-    device_->AddRef();
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::StateBlock);
 }
 
-StateBlock::~StateBlock()
-{
-    device_->unregisterObject(static_cast<IUnknown*>(this));
-    device_->Release();
-}
-
-HRESULT StateBlock::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DStateBlock9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DStateBlock9*>(this);
-    return S_OK;
-}
-
-ULONG StateBlock::AddRef() { return refs_.add(); }
-ULONG StateBlock::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0)
-        delete this;
-    return left;
-}
-
-HRESULT StateBlock::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
-    return D3D_OK;
-}
+StateBlock::~StateBlock() = default;
 
 HRESULT StateBlock::Capture()
 {

@@ -190,55 +190,24 @@ HRESULT unlockSubresource(TextureStorage& storage, UINT face, UINT level)
     return D3D_OK;
 }
 
-// ---- Resource base -----------------------------------------------------------------------
-template <class I>
-ResourceBase<I>::ResourceBase(Device* device, ObjectKind kind) : device_(device), kind_(kind)
+// ---- The device's rule for its objects --------------------------------------------------
+template <class I, const IID&... Ids>
+DeviceObject<I, Ids...>::DeviceObject(Device* device, ObjectKind kind, IUnknown* owner)
+    : com::ComObject<I, Ids...>(owner), device_(device), deviceHeld_(owner == nullptr)
 {
-    device_->AddRef();
+    if (deviceHeld_)
+        device_->AddRef();
     device_->registerObject(static_cast<IUnknown*>(this), kind);
 }
 
-template <class I>
-ResourceBase<I>::~ResourceBase()
+template <class I, const IID&... Ids>
+DeviceObject<I, Ids...>::~DeviceObject()
 {
     device_->unregisterObject(static_cast<IUnknown*>(this));
 }
 
-template <class I>
-void ResourceBase<I>::bindRelease()
-{
-    if (--binds_ == 0 && refs_.value() == 0)
-        delete this;
-}
-
-template <class I>
-ULONG ResourceBase<I>::AddRef()
-{
-    const ULONG count = refs_.add();
-    if (count == 1 && !deviceHeld_) {  // handed out again by the device (GetTexture, GetIndices ...)
-        device_->AddRef();
-        deviceHeld_ = true;
-    }
-    return count;
-}
-
-template <class I>
-ULONG ResourceBase<I>::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0) {
-        Device* device = device_;
-        const bool held = std::exchange(deviceHeld_, false);
-        if (binds_ == 0)
-            delete this;
-        if (held)
-            device->Release();
-    }
-    return left;
-}
-
-template <class I>
-HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** device)
+template <class I, const IID&... Ids>
+HRESULT DeviceObject<I, Ids...>::GetDevice(IDirect3DDevice9** device)
 {
     if (!device)
         return D3DERR_INVALIDCALL;
@@ -247,68 +216,99 @@ HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** device)
     return D3D_OK;
 }
 
-template <class I>
-HRESULT ResourceBase<I>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
+template <class I, const IID&... Ids>
+void DeviceObject<I, Ids...>::bindRelease()
+{
+    if (--binds_ == 0 && this->referenceCount() == 0)
+        delete this;
+}
+
+template <class I, const IID&... Ids>
+void DeviceObject<I, Ids...>::makeInternal()
+{
+    internal_ = true;
+    if (std::exchange(deviceHeld_, false))
+        device_->Release();
+}
+
+template <class I, const IID&... Ids>
+void DeviceObject<I, Ids...>::lastReferenceReleased()
+{
+    Device* device = device_;
+    const bool held = std::exchange(deviceHeld_, false);
+    if (binds_ == 0)
+        delete this;
+    if (held)
+        device->Release();
+}
+
+template <class I, const IID&... Ids>
+void DeviceObject<I, Ids...>::referenceRegained()
+{
+    if (!deviceHeld_ && !internal_) {
+        device_->AddRef();
+        deviceHeld_ = true;
+    }
+}
+
+template class DeviceObject<IDirect3DTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9, IID_IDirect3DTexture9>;
+template class DeviceObject<IDirect3DCubeTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9,
+                            IID_IDirect3DCubeTexture9>;
+template class DeviceObject<IDirect3DVolumeTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9,
+                            IID_IDirect3DVolumeTexture9>;
+template class DeviceObject<IDirect3DSurface9, IID_IDirect3DResource9, IID_IDirect3DSurface9>;
+template class DeviceObject<IDirect3DVolume9, IID_IDirect3DVolume9>;
+template class DeviceObject<IDirect3DVertexBuffer9, IID_IDirect3DResource9, IID_IDirect3DVertexBuffer9>;
+template class DeviceObject<IDirect3DIndexBuffer9, IID_IDirect3DResource9, IID_IDirect3DIndexBuffer9>;
+template class DeviceObject<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9>;
+template class DeviceObject<IDirect3DStateBlock9, IID_IDirect3DStateBlock9>;
+
+// ---- Resource base -----------------------------------------------------------------------
+template <class I, const IID&... Ids>
+HRESULT ResourceBase<I, Ids...>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
 {
     return private_.set(guid, data, size, flags);
 }
 
-template <class I>
-HRESULT ResourceBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
+template <class I, const IID&... Ids>
+HRESULT ResourceBase<I, Ids...>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
 {
     return private_.get(guid, data, size);
 }
 
-template <class I>
-HRESULT ResourceBase<I>::FreePrivateData(REFGUID guid)
+template <class I, const IID&... Ids>
+HRESULT ResourceBase<I, Ids...>::FreePrivateData(REFGUID guid)
 {
     return private_.free(guid);
 }
 
-template class ResourceBase<IDirect3DTexture9>;
-template class ResourceBase<IDirect3DCubeTexture9>;
-template class ResourceBase<IDirect3DVolumeTexture9>;
-template class ResourceBase<IDirect3DVertexBuffer9>;
-template class ResourceBase<IDirect3DIndexBuffer9>;
+template class ResourceBase<IDirect3DTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9, IID_IDirect3DTexture9>;
+template class ResourceBase<IDirect3DCubeTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9,
+                            IID_IDirect3DCubeTexture9>;
+template class ResourceBase<IDirect3DVolumeTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9,
+                            IID_IDirect3DVolumeTexture9>;
+template class ResourceBase<IDirect3DSurface9, IID_IDirect3DResource9, IID_IDirect3DSurface9>;
+template class ResourceBase<IDirect3DVertexBuffer9, IID_IDirect3DResource9, IID_IDirect3DVertexBuffer9>;
+template class ResourceBase<IDirect3DIndexBuffer9, IID_IDirect3DResource9, IID_IDirect3DIndexBuffer9>;
 
 // ---- Texture base ------------------------------------------------------------------------
-template <class I>
-TextureBase<I>::~TextureBase()
+template <class I, const IID& Own>
+TextureBase<I, Own>::~TextureBase()
 {
     if (storage_.glName)
         device_->releaseGlTexture(storage_.glName);
 }
 
-template <class I>
-HRESULT TextureBase<I>::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    bool match = riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DBaseTexture9;
-    if (kind_ == ObjectKind::Texture)
-        match = match || riid == IID_IDirect3DTexture9;
-    if (kind_ == ObjectKind::CubeTexture)
-        match = match || riid == IID_IDirect3DCubeTexture9;
-    if (kind_ == ObjectKind::VolumeTexture)
-        match = match || riid == IID_IDirect3DVolumeTexture9;
-    if (!match)
-        return E_NOINTERFACE;
-    this->AddRef();
-    *object = static_cast<I*>(this);
-    return S_OK;
-}
-
-template <class I>
-DWORD TextureBase<I>::SetPriority(DWORD priority)
+template <class I, const IID& Own>
+DWORD TextureBase<I, Own>::SetPriority(DWORD priority)
 {
     const DWORD old = priority_;
     if (storage_.pool == D3DPOOL_MANAGED)
         priority_ = priority;
     return old;
 }
-template <class I>
-DWORD TextureBase<I>::SetLOD(DWORD lod)
+template <class I, const IID& Own>
+DWORD TextureBase<I, Own>::SetLOD(DWORD lod)
 {
     const DWORD old = storage_.lod;
     if (storage_.pool == D3DPOOL_MANAGED) {
@@ -317,30 +317,30 @@ DWORD TextureBase<I>::SetLOD(DWORD lod)
     }
     return old;
 }
-template <class I>
-DWORD TextureBase<I>::GetLOD()
+template <class I, const IID& Own>
+DWORD TextureBase<I, Own>::GetLOD()
 {
     return storage_.lod;
 }
-template <class I>
-HRESULT TextureBase<I>::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE filter)
+template <class I, const IID& Own>
+HRESULT TextureBase<I, Own>::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE filter)
 {
     if (filter != D3DTEXF_POINT && filter != D3DTEXF_LINEAR)
         return D3DERR_INVALIDCALL;
     storage_.autoGenFilter = filter;
     return D3D_OK;
 }
-template <class I>
-void TextureBase<I>::GenerateMipSubLevels()
+template <class I, const IID& Own>
+void TextureBase<I, Own>::GenerateMipSubLevels()
 {
     // Automatic levels are made by the GL mirror when level 0 is uploaded.
     if (storage_.usage & D3DUSAGE_AUTOGENMIPMAP)
         storage_.markAllDirty();
 }
 
-template class TextureBase<IDirect3DTexture9>;
-template class TextureBase<IDirect3DCubeTexture9>;
-template class TextureBase<IDirect3DVolumeTexture9>;
+template class TextureBase<IDirect3DTexture9, IID_IDirect3DTexture9>;
+template class TextureBase<IDirect3DCubeTexture9, IID_IDirect3DCubeTexture9>;
+template class TextureBase<IDirect3DVolumeTexture9, IID_IDirect3DVolumeTexture9>;
 
 namespace {
 
@@ -581,15 +581,15 @@ HRESULT VolumeTexture::AddDirtyBox(const D3DBOX*)
 }
 
 // ---- Surface -----------------------------------------------------------------------------
+// A level's references are its texture's: the surface lives as long as the texture.
 Surface::Surface(Device* device, IUnknown* container, TextureStorage* storage, UINT face, UINT level)
-    : device_(device), container_(container), storage_(storage), face_(face), level_(level)
+    : ResourceBase(device, ObjectKind::Surface, container), container_(container), storage_(storage), face_(face),
+      level_(level)
 {
-    holdsDevice_ = false;  // the container holds the device
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::Surface);
 }
 
 Surface::Surface(Device* device, D3DFORMAT format, UINT width, UINT height, DWORD usage, D3DPOOL pool, bool lockable)
-    : device_(device), own_(std::make_unique<TextureStorage>())
+    : ResourceBase(device, ObjectKind::Surface), own_(std::make_unique<TextureStorage>())
 {
     storage_ = own_.get();
     storage_->type = D3DRTYPE_SURFACE;
@@ -603,76 +603,22 @@ Surface::Surface(Device* device, D3DFORMAT format, UINT width, UINT height, DWOR
     storage_->pool = pool;
     if (lockable && pool == D3DPOOL_DEFAULT)
         storage_->usage |= D3DUSAGE_DYNAMIC;
-    device_->AddRef();
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::Surface);
 }
 
 Surface::~Surface()
 {
-    device_->unregisterObject(static_cast<IUnknown*>(this));
     if (own_ && own_->glName)
         device_->releaseGlTexture(own_->glName);
-    if (holdsDevice_)
-        device_->Release();
-}
-
-void Surface::makeInternal()
-{
-    if (holdsDevice_) {
-        holdsDevice_ = false;
-        device_->Release();
-    }
 }
 
 HRESULT Surface::allocate() { return own_ ? own_->allocate() : D3DERR_INVALIDCALL; }
 
-HRESULT Surface::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DResource9 && riid != IID_IDirect3DSurface9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DSurface9*>(this);
-    return S_OK;
-}
-
-// A level's references are its texture's: the surface lives as long as the texture.
-ULONG Surface::AddRef() { return container_ ? container_->AddRef() : refs_.add(); }
-
-ULONG Surface::Release()
-{
-    if (container_)
-        return container_->Release();
-    const ULONG left = refs_.release();
-    if (left == 0)
-        delete this;
-    return left;
-}
-
-HRESULT Surface::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
-    return D3D_OK;
-}
-
-HRESULT Surface::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
-{
-    return private_.set(guid, data, size, flags);
-}
-HRESULT Surface::GetPrivateData(REFGUID guid, void* data, DWORD* size) { return private_.get(guid, data, size); }
-HRESULT Surface::FreePrivateData(REFGUID guid) { return private_.free(guid); }
 DWORD Surface::SetPriority(DWORD priority)
 {
     const DWORD old = priority_;
     priority_ = priority;
     return old;
 }
-DWORD Surface::GetPriority() { return priority_; }
 
 HRESULT Surface::GetContainer(REFIID riid, void** container)
 {
@@ -712,34 +658,12 @@ HRESULT Surface::ReleaseDC(HDC) { return D3DERR_INVALIDCALL; }
 
 // ---- Volume ------------------------------------------------------------------------------
 Volume::Volume(Device* device, VolumeTexture* container, UINT level)
-    : device_(device), container_(container), level_(level)
+    : DeviceObject(device, ObjectKind::Volume, container), container_(container), level_(level)
 {
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::Volume);
 }
 
-Volume::~Volume() { device_->unregisterObject(static_cast<IUnknown*>(this)); }
+Volume::~Volume() = default;
 
-HRESULT Volume::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DVolume9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DVolume9*>(this);
-    return S_OK;
-}
-ULONG Volume::AddRef() { return container_->AddRef(); }
-ULONG Volume::Release() { return container_->Release(); }
-HRESULT Volume::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
-    return D3D_OK;
-}
 HRESULT Volume::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
 {
     return private_.set(guid, data, size, flags);
@@ -795,36 +719,23 @@ HRESULT BufferStorage::unlock()
     return D3D_OK;
 }
 
-template <class I>
-BufferBase<I>::~BufferBase()
+template <class I, const IID& Own>
+BufferBase<I, Own>::~BufferBase()
 {
     if (storage_.glName)
         device_->releaseGlBuffer(storage_.glName);
 }
 
-template <class I>
-HRESULT BufferBase<I>::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    const IID& own = kind_ == ObjectKind::VertexBuffer ? IID_IDirect3DVertexBuffer9 : IID_IDirect3DIndexBuffer9;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DResource9 && riid != own)
-        return E_NOINTERFACE;
-    this->AddRef();
-    *object = static_cast<I*>(this);
-    return S_OK;
-}
-template <class I>
-DWORD BufferBase<I>::SetPriority(DWORD priority)
+template <class I, const IID& Own>
+DWORD BufferBase<I, Own>::SetPriority(DWORD priority)
 {
     const DWORD old = priority_;
     priority_ = priority;
     return old;
 }
 
-template class BufferBase<IDirect3DVertexBuffer9>;
-template class BufferBase<IDirect3DIndexBuffer9>;
+template class BufferBase<IDirect3DVertexBuffer9, IID_IDirect3DVertexBuffer9>;
+template class BufferBase<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9>;
 
 namespace {
 HRESULT allocateBuffer(BufferStorage& s, UINT length)
@@ -1012,26 +923,12 @@ std::uint64_t nextDeclarationId()
 }
 }  // namespace
 
-VertexDeclaration::VertexDeclaration(Device* device) : device_(device), id_(nextDeclarationId())
+VertexDeclaration::VertexDeclaration(Device* device)
+    : DeviceObject(device, ObjectKind::VertexDeclaration), id_(nextDeclarationId())
 {
-    device_->AddRef();
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::VertexDeclaration);
 }
 
-VertexDeclaration::~VertexDeclaration() { device_->unregisterObject(static_cast<IUnknown*>(this)); }
-
-void VertexDeclaration::makeInternal()
-{
-    internal_ = true;
-    if (std::exchange(deviceHeld_, false))
-        device_->Release();
-}
-
-void VertexDeclaration::bindRelease()
-{
-    if (--binds_ == 0 && refs_.value() == 0)
-        delete this;
-}
+VertexDeclaration::~VertexDeclaration() = default;
 
 HRESULT VertexDeclaration::init(const D3DVERTEXELEMENT9* elements)
 {
@@ -1067,48 +964,6 @@ HRESULT VertexDeclaration::initFromFvf(DWORD fvf)
     for (const D3DVERTEXELEMENT9& e : elements)
         elements_.push_back({e, declTypeSize(e.Type)});
     fvf_ = fvf;
-    return D3D_OK;
-}
-
-HRESULT VertexDeclaration::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DVertexDeclaration9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DVertexDeclaration9*>(this);
-    return S_OK;
-}
-ULONG VertexDeclaration::AddRef()
-{
-    const ULONG count = refs_.add();
-    if (count == 1 && !deviceHeld_ && !internal_) {
-        device_->AddRef();
-        deviceHeld_ = true;
-    }
-    return count;
-}
-ULONG VertexDeclaration::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0) {
-        Device* device = device_;
-        const bool held = std::exchange(deviceHeld_, false);
-        if (binds_ == 0)
-            delete this;
-        if (held)
-            device->Release();
-    }
-    return left;
-}
-HRESULT VertexDeclaration::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
     return D3D_OK;
 }
 
