@@ -458,7 +458,7 @@ HRESULT buildMesh(MeshRecords& r, const Declaration& decl, DWORD options, IDirec
     if (r.triangleCount > 65534 || vertices.count() > 65534) options |= D3DXMESH_32BIT;
 
     // 4. The mesh.
-    ComPtr<ID3DXMesh> m;
+    com::ComPtr<ID3DXMesh> m;
     HRESULT hr = D3DXCreateMesh(kept, static_cast<DWORD>(vertices.count()), options, decl.data(), device, m.put());
     if (FAILED(hr)) return hr;
 
@@ -740,13 +740,13 @@ HRESULT commonDeclaration(ID3DXMesh* a, ID3DXMesh* b, Declaration& out)
 }
 
 // The mesh itself when it already has the options and layout, else a clone in them.
-HRESULT conform(ComPtr<ID3DXMesh>& mesh, DWORD options, const Declaration& decl, IDirect3DDevice9* device)
+HRESULT conform(com::ComPtr<ID3DXMesh>& mesh, DWORD options, const Declaration& decl, IDirect3DDevice9* device)
 {
     D3DVERTEXELEMENT9 elements[MAX_FVF_DECL_SIZE];
     mesh->GetDeclaration(elements);
     Declaration current;
     if (copyDeclaration(elements, current) && current == decl && mesh->GetOptions() == options) return S_OK;
-    ComPtr<ID3DXMesh> clone;
+    com::ComPtr<ID3DXMesh> clone;
     const HRESULT hr = mesh->CloneMesh(options, decl.data(), device, clone.put());
     if (FAILED(hr)) return hr;
     mesh = std::move(clone);
@@ -767,13 +767,13 @@ HRESULT mergeMeshes(LoadedMesh& a, LoadedMesh& b, IDirect3DDevice9* device)
     Declaration decl;
     HRESULT hr = commonDeclaration(a.mesh.get(), b.mesh.get(), decl);
     if (FAILED(hr)) return hr;
-    ComPtr<ID3DXMesh> ma = a.mesh, mb = b.mesh;
+    com::ComPtr<ID3DXMesh> ma = a.mesh, mb = b.mesh;
     hr = conform(ma, options, decl, device);
     if (FAILED(hr)) return hr;
     hr = conform(mb, options, decl, device);
     if (FAILED(hr)) return hr;
 
-    ComPtr<ID3DXMesh> merged;
+    com::ComPtr<ID3DXMesh> merged;
     hr = D3DXCreateMesh(DWORD(faces), DWORD(vertices), options, decl.data(), device, merged.put());
     if (FAILED(hr)) return hr;
     const bool wide = (options & D3DXMESH_32BIT) != 0;
@@ -825,7 +825,7 @@ HRESULT mergeMeshes(LoadedMesh& a, LoadedMesh& b, IDirect3DDevice9* device)
         std::memcpy(to.bytes() + std::size_t(va) * stride, fromB.bytes(), std::size_t(vb) * stride);
     }
     // Adjacency only when both sides have theirs (the load builds it only when asked for).
-    ComPtr<ID3DXBuffer> adjacency;
+    com::ComPtr<ID3DXBuffer> adjacency;
     if (a.adjacency && b.adjacency) {
         if (faces * 12 > 0xFFFFFFFFu) return E_OUTOFMEMORY;
         hr = createUninitialisedBuffer(static_cast<DWORD>(faces * 12), adjacency.put());
@@ -861,7 +861,7 @@ HRESULT packMaterials(const std::vector<MaterialRecord>& materials, ID3DXBuffer*
     for (const MaterialRecord& m : materials)
         if (m.hasTexture) size += m.texture.size() + 1;
     if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;
-    ComPtr<ID3DXBuffer> buffer;
+    com::ComPtr<ID3DXBuffer> buffer;
     HRESULT hr = D3DXCreateBuffer(static_cast<DWORD>(size), buffer.put());
     if (FAILED(hr)) return hr;
     auto* base = static_cast<BYTE*>(buffer->GetBufferPointer());
@@ -899,7 +899,7 @@ HRESULT packEffectInstances(const std::vector<MaterialRecord>& materials, ID3DXB
     const std::size_t stringsAt = valuesAt + values;
     const std::size_t size = stringsAt + strings;
     if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;
-    ComPtr<ID3DXBuffer> buffer;
+    com::ComPtr<ID3DXBuffer> buffer;
     HRESULT hr = D3DXCreateBuffer(static_cast<DWORD>(size), buffer.put());
     if (FAILED(hr)) return hr;
     auto* base = static_cast<BYTE*>(buffer->GetBufferPointer());
@@ -935,7 +935,7 @@ HRESULT packEffectInstances(const std::vector<MaterialRecord>& materials, ID3DXB
 HRESULT packAdjacency(const LoadedMesh& loaded, ID3DXBuffer** out)
 {
     if (!loaded.adjacency) return E_FAIL;
-    *out = ComPtr<ID3DXBuffer>::share(loaded.adjacency.get()).detach();
+    *out = com::ComPtr<ID3DXBuffer>::share(loaded.adjacency.get()).detach();
     return S_OK;
 }
 

@@ -5,9 +5,9 @@
 #pragma once
 
 #include "math/d3dx_math.h"
-#include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
 #include "mesh/vertex_declaration.h"
+#include "platform/com/com_ptr.h"
 
 #include <cstdint>
 #include <cstring>
@@ -124,7 +124,7 @@ struct MeshRecords {
     WordArray normalFaces;
     bool normalsFollowVertices = false;
     // The data objects whose data is read in place, kept alive until the build is done.
-    std::vector<ComPtr<IUnknown>> owners;
+    std::vector<com::ComPtr<IUnknown>> owners;
 
     // Material of the first faceMaterials.size() faces; the others take material 0.
     WordArray faceMaterials;
@@ -149,10 +149,10 @@ struct MeshRecords {
 
 // A built mesh with what merging needs beside it.
 struct LoadedMesh {
-    ComPtr<ID3DXMesh> mesh;
+    com::ComPtr<ID3DXMesh> mesh;
     // 3 entries per face, built in the buffer that is handed out so it is written once;
     // empty when the load was not asked for adjacency.
-    ComPtr<ID3DXBuffer> adjacency;
+    com::ComPtr<ID3DXBuffer> adjacency;
     std::vector<MaterialRecord> materials;
 
     DWORD* adjacencyWords() const { return static_cast<DWORD*>(adjacency->GetBufferPointer()); }

@@ -40,9 +40,9 @@ void withIndexLock(ID3DXMesh* mesh, Fn fn)
 
 }  // namespace
 
-ComPtr<IDirect3DDevice9> recordingDevice()
+com::ComPtr<IDirect3DDevice9> recordingDevice()
 {
-    ComPtr<IDirect3DDevice9> device;
+    com::ComPtr<IDirect3DDevice9> device;
     EXPECT_EQ(d3d9::recording::createRecordingDevice(nullptr, nullptr, device.put()), S_OK);
     return device;
 }

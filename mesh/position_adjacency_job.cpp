@@ -70,7 +70,7 @@ PositionAdjacencyJob::~PositionAdjacencyJob()
     if (thread_.joinable()) thread_.join();
 }
 
-HRESULT PositionAdjacencyJob::finish(DWORD kept, ComPtr<ID3DXBuffer>& adjacency)
+HRESULT PositionAdjacencyJob::finish(DWORD kept, com::ComPtr<ID3DXBuffer>& adjacency)
 {
     if (onThread_) {
         if (thread_.joinable()) thread_.join();

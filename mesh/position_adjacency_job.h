@@ -9,9 +9,9 @@
 // and faces in place and writes nothing of them.
 #pragma once
 
-#include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
 #include "mesh/mesh_builder.h"
+#include "platform/com/com_ptr.h"
 
 #include <atomic>
 #include <cstddef>
@@ -43,7 +43,7 @@ public:
     // Waits for the adjacency of the kept triangles (3 entries each), once. E_OUTOFMEMORY when
     // the job ran out of memory, E_FAIL when the data was not a mesh or the job kept another
     // number of triangles.
-    HRESULT finish(DWORD kept, ComPtr<ID3DXBuffer>& adjacency);
+    HRESULT finish(DWORD kept, com::ComPtr<ID3DXBuffer>& adjacency);
 
 private:
     void start();
@@ -65,7 +65,7 @@ private:
     std::atomic<bool> cancelled_{false};
     HRESULT result_ = S_OK;
     DWORD kept_ = 0;
-    ComPtr<ID3DXBuffer> adjacency_;
+    com::ComPtr<ID3DXBuffer> adjacency_;
     bool onThread_ = false;
     std::thread thread_;  // last: started once everything above is set up
 };

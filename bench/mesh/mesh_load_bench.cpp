@@ -15,12 +15,12 @@
 // The process keeps freed big blocks as the game's main() does (mallopt below), so the
 // repeated loads don't fault the same memory in again; CITYDRIVE_BENCH_MALLOC=default
 // leaves glibc's own policy.
-#include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
-#include "platform/xfile/xfile_writer.h"
 #include "mesh/x_templates.h"
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/xfile/dxfile.h"
+#include "platform/xfile/xfile_writer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -140,9 +140,9 @@ bool resetPeak()
     return bool(out);
 }
 
-mesh::ComPtr<IDirect3DDevice9> device()
+com::ComPtr<IDirect3DDevice9> device()
 {
-    mesh::ComPtr<IDirect3DDevice9> d;
+    com::ComPtr<IDirect3DDevice9> d;
     d3d9::recording::createRecordingDevice(nullptr, nullptr, d.put());
     return d;
 }
@@ -157,8 +157,8 @@ void load(benchmark::State& state, const std::string& path, std::size_t fileSize
         const bool peakKnown = resetPeak();
         const long before = statusKb("VmRSS:");
         const auto start = std::chrono::steady_clock::now();
-        mesh::ComPtr<ID3DXMesh> m;
-        mesh::ComPtr<ID3DXBuffer> adjacency, materials;
+        com::ComPtr<ID3DXMesh> m;
+        com::ComPtr<ID3DXBuffer> adjacency, materials;
         DWORD count = 0;
         const HRESULT hr = D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_SYSTEMMEM, dev.get(), adjacency.put(),
                                               materials.put(), nullptr, &count, m.put());
@@ -187,22 +187,22 @@ bool parseOnce(const std::string& path)
 {
     static const auto create = reinterpret_cast<PFN_DirectXFileCreate>(
         GetProcAddress(LoadLibraryA("d3dxof.dll"), "DirectXFileCreate"));
-    mesh::ComPtr<IDirectXFile> parser;
+    com::ComPtr<IDirectXFile> parser;
     create(parser.put());
     for (const mesh::TemplateBlock& block : mesh::TEMPLATE_BLOCKS)
         parser->RegisterTemplates(const_cast<unsigned char*>(block.data), static_cast<DWORD>(block.size));
-    mesh::ComPtr<IDirectXFileEnumObject> enumerator;
+    com::ComPtr<IDirectXFileEnumObject> enumerator;
     if (FAILED(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, enumerator.put())))
         return false;
-    mesh::ComPtr<IDirectXFileData> object;
+    com::ComPtr<IDirectXFileData> object;
     while (SUCCEEDED(enumerator->GetNextDataObject(object.put()))) {
         DWORD size = 0;
         void* data = nullptr;
         object->GetData(nullptr, &size, &data);
         benchmark::DoNotOptimize(data);
-        mesh::ComPtr<IDirectXFileObject> child;
+        com::ComPtr<IDirectXFileObject> child;
         while (SUCCEEDED(object->GetNextObject(child.put()))) {
-            mesh::ComPtr<IDirectXFileData> childData;
+            com::ComPtr<IDirectXFileData> childData;
             if (SUCCEEDED(child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(childData.put()))))
                 childData->GetData(nullptr, &size, &data);
             benchmark::DoNotOptimize(data);
@@ -247,8 +247,8 @@ void ratio(benchmark::State& state, const std::string& path)
         }
         const double p = msSince(start);
         start = std::chrono::steady_clock::now();
-        mesh::ComPtr<ID3DXMesh> m;
-        mesh::ComPtr<ID3DXBuffer> adjacency, materials;
+        com::ComPtr<ID3DXMesh> m;
+        com::ComPtr<ID3DXBuffer> adjacency, materials;
         DWORD count = 0;
         if (FAILED(D3DXLoadMeshFromXA(path.c_str(), D3DXMESH_SYSTEMMEM, dev.get(), adjacency.put(), materials.put(),
                                       nullptr, &count, m.put()))) {

@@ -24,7 +24,6 @@ constexpr DWORD KNOWN_USAGE = D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL | D3
                               D3DUSAGE_SOFTWAREPROCESSING | D3DUSAGE_DONOTCLIP | D3DUSAGE_POINTS |
                               D3DUSAGE_RTPATCHES | D3DUSAGE_NPATCHES | D3DUSAGE_DYNAMIC |
                               D3DUSAGE_AUTOGENMIPMAP | D3DUSAGE_DMAP | D3DUSAGE_NONSECURE;
-constexpr UINT MAX_PRIMITIVES = 0xFFFFF;
 constexpr UINT MAX_TEXTURE_EXTENT = 8192;
 constexpr UINT MAX_VOLUME_EXTENT = 2048;
 constexpr UINT MAX_STREAM_STRIDE = 2048;
@@ -120,6 +119,10 @@ Device::Device(const DeviceConfig& config) : config_(config)
 {
     if (config_.d3d)
         config_.d3d->AddRef();
+    D3DCAPS9 caps{};
+    fillCaps(caps, config_.adapter, config_.deviceType);
+    maxVertexIndex_ = caps.MaxVertexIndex;
+    maxPrimitiveCount_ = caps.MaxPrimitiveCount;
 }
 
 Device::~Device()
@@ -383,6 +386,8 @@ HRESULT Device::GetDeviceCaps(D3DCAPS9* caps)
     if (!caps)
         return D3DERR_INVALIDCALL;
     fillCaps(*caps, config_.adapter, config_.deviceType);
+    caps->MaxVertexIndex = maxVertexIndex_;
+    caps->MaxPrimitiveCount = maxPrimitiveCount_;
     if (gl_) {
         caps->MaxAnisotropy = static_cast<DWORD>(gl_->maxAnisotropy());
         if (caps->MaxAnisotropy <= 1) {
@@ -1843,7 +1848,7 @@ HRESULT Device::drawChecks(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT& ver
 {
     if (!inScene_ || recordingBlock_)
         return D3DERR_INVALIDCALL;
-    if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > MAX_PRIMITIVES)
+    if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > maxPrimitiveCount_)
         return D3DERR_INVALIDCALL;
     if (!state_.vertexDeclaration || state_.vertexShader || state_.pixelShader)
         return D3DERR_INVALIDCALL;

@@ -206,6 +206,11 @@ public:
     void setRecordReads(bool record) { recordReads_ = record; }
     void setLogging(bool logging) { logging_ = logging; }
     void setLost(bool lost) { lost_ = lost; }
+    void setDrawLimits(DWORD maxVertexIndex, DWORD maxPrimitiveCount)
+    {
+        maxVertexIndex_ = maxVertexIndex;
+        maxPrimitiveCount_ = maxPrimitiveCount;
+    }
     HRESULT readFrame(bool presented, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
     HRESULT readDepth(std::vector<float>& depth, UINT& width, UINT& height);
     UINT programCount() const;
@@ -248,6 +253,10 @@ private:
     std::vector<recording::RecordedCall> log_;
     bool recordReads_ = true;
     bool logging_ = true;
+    // What the capabilities state and the draws enforce: the capability record's, smaller
+    // only in tests.
+    DWORD maxVertexIndex_ = 0;
+    DWORD maxPrimitiveCount_ = 0;
     D3DCLIPSTATUS9 clipStatus_{};
     std::vector<std::array<PALETTEENTRY, 256>> palettes_;
     UINT currentPalette_ = 0xFFFF;

@@ -475,4 +475,10 @@ void setLogging(IDirect3DDevice9* device, bool logging)
         d->setLogging(logging);
 }
 
+void setDrawLimits(IDirect3DDevice9* device, DWORD maxVertexIndex, DWORD maxPrimitiveCount)
+{
+    if (Device* d = asDevice(device))
+        d->setDrawLimits(maxVertexIndex, maxPrimitiveCount);
+}
+
 }  // namespace d3d9::recording

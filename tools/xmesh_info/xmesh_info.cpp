@@ -2,9 +2,9 @@
 // a recording device, so no GPU is needed) and prints what came out as JSON on standard
 // output. A failed load prints the result code (and, when the parser knows it, the line or
 // byte offset) and exits with 1; bad arguments exit with 2.
-#include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
 #include "mesh/vertex_declaration.h"
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/xfile/xfile_diagnostics.h"
 
@@ -115,14 +115,14 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    mesh::ComPtr<IDirect3DDevice9> device;
+    com::ComPtr<IDirect3DDevice9> device;
     HRESULT hr = d3d9::recording::createRecordingDevice(nullptr, nullptr, device.put());
     if (FAILED(hr)) {
         std::fprintf(stderr, "xmesh-info: no device (0x%08X)\n", static_cast<unsigned>(hr));
         return 1;
     }
-    mesh::ComPtr<ID3DXBuffer> materials;
-    mesh::ComPtr<ID3DXMesh> m;
+    com::ComPtr<ID3DXBuffer> materials;
+    com::ComPtr<ID3DXMesh> m;
     DWORD materialCount = 0;
     hr = D3DXLoadMeshFromXA(file, D3DXMESH_SYSTEMMEM, device.get(), nullptr, materials.put(), nullptr, &materialCount,
                             m.put());
