@@ -820,101 +820,6 @@ UINT IndexBuffer::maxIndex(UINT first, UINT count)
 }
 
 // ---- Vertex declarations -----------------------------------------------------------------
-UINT declTypeSize(BYTE type)
-{
-    switch (type) {
-    case D3DDECLTYPE_FLOAT1: return 4;
-    case D3DDECLTYPE_FLOAT2: return 8;
-    case D3DDECLTYPE_FLOAT3: return 12;
-    case D3DDECLTYPE_FLOAT4: return 16;
-    case D3DDECLTYPE_D3DCOLOR: return 4;
-    case D3DDECLTYPE_UBYTE4: return 4;
-    case D3DDECLTYPE_SHORT2: return 4;
-    case D3DDECLTYPE_SHORT4: return 8;
-    case D3DDECLTYPE_UBYTE4N: return 4;
-    case D3DDECLTYPE_SHORT2N: return 4;
-    case D3DDECLTYPE_SHORT4N: return 8;
-    case D3DDECLTYPE_USHORT2N: return 4;
-    case D3DDECLTYPE_USHORT4N: return 8;
-    case D3DDECLTYPE_UDEC3: return 4;
-    case D3DDECLTYPE_DEC3N: return 4;
-    case D3DDECLTYPE_FLOAT16_2: return 4;
-    case D3DDECLTYPE_FLOAT16_4: return 8;
-    default: return 0;
-    }
-}
-
-bool declarationFromFvf(DWORD fvf, std::vector<D3DVERTEXELEMENT9>& out)
-{
-    out.clear();
-    // Bits outside the known ones make the code invalid.
-    constexpr DWORD KNOWN = D3DFVF_POSITION_MASK | D3DFVF_NORMAL | D3DFVF_PSIZE | D3DFVF_DIFFUSE |
-                            D3DFVF_SPECULAR | D3DFVF_TEXCOUNT_MASK | D3DFVF_LASTBETA_UBYTE4 |
-                            D3DFVF_LASTBETA_D3DCOLOR | 0xFFFF0000u;
-    if (fvf & ~KNOWN)
-        return false;
-    WORD offset = 0;
-    auto add = [&](BYTE type, BYTE usage, BYTE index) {
-        out.push_back({0, offset, type, D3DDECLMETHOD_DEFAULT, usage, index});
-        offset = static_cast<WORD>(offset + declTypeSize(type));
-    };
-    const DWORD position = fvf & D3DFVF_POSITION_MASK;
-    int weights = 0;
-    switch (position) {
-    case 0: break;
-    case D3DFVF_XYZ: add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0); break;
-    case D3DFVF_XYZRHW: add(D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITIONT, 0); break;
-    case D3DFVF_XYZW: add(D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITION, 0); break;
-    case D3DFVF_XYZB1: weights = 1; break;
-    case D3DFVF_XYZB2: weights = 2; break;
-    case D3DFVF_XYZB3: weights = 3; break;
-    case D3DFVF_XYZB4: weights = 4; break;
-    case D3DFVF_XYZB5: weights = 5; break;
-    default: return false;
-    }
-    if (weights) {
-        add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0);
-        const bool lastIndices = (fvf & (D3DFVF_LASTBETA_UBYTE4 | D3DFVF_LASTBETA_D3DCOLOR)) != 0;
-        const int blend = lastIndices ? weights - 1 : weights;
-        if (blend > 0)
-            add(static_cast<BYTE>(D3DDECLTYPE_FLOAT1 + (blend - 1)), D3DDECLUSAGE_BLENDWEIGHT, 0);
-        if (lastIndices)
-            add((fvf & D3DFVF_LASTBETA_UBYTE4) ? D3DDECLTYPE_UBYTE4 : D3DDECLTYPE_D3DCOLOR,
-                D3DDECLUSAGE_BLENDINDICES, 0);
-    }
-    if (fvf & D3DFVF_NORMAL)
-        add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_NORMAL, 0);
-    if (fvf & D3DFVF_PSIZE)
-        add(D3DDECLTYPE_FLOAT1, D3DDECLUSAGE_PSIZE, 0);
-    if (fvf & D3DFVF_DIFFUSE)
-        add(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 0);
-    if (fvf & D3DFVF_SPECULAR)
-        add(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 1);
-    const DWORD texCount = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
-    if (texCount > 8)
-        return false;
-    for (DWORD i = 0; i < texCount; ++i) {
-        const DWORD size = (fvf >> (16 + i * 2)) & 3;
-        const BYTE type = size == D3DFVF_TEXTUREFORMAT1   ? D3DDECLTYPE_FLOAT1
-                          : size == D3DFVF_TEXTUREFORMAT3 ? D3DDECLTYPE_FLOAT3
-                          : size == D3DFVF_TEXTUREFORMAT4 ? D3DDECLTYPE_FLOAT4
-                                                          : D3DDECLTYPE_FLOAT2;
-        add(type, D3DDECLUSAGE_TEXCOORD, static_cast<BYTE>(i));
-    }
-    return true;
-}
-
-UINT fvfVertexSize(DWORD fvf)
-{
-    std::vector<D3DVERTEXELEMENT9> elements;
-    if (!declarationFromFvf(fvf, elements))
-        return 0;
-    UINT size = 0;
-    for (const D3DVERTEXELEMENT9& e : elements)
-        size = std::max<UINT>(size, e.Offset + declTypeSize(e.Type));
-    return size;
-}
-
 namespace {
 std::uint64_t nextDeclarationId()
 {
@@ -941,10 +846,9 @@ HRESULT VertexDeclaration::init(const D3DVERTEXELEMENT9* elements)
             const D3DVERTEXELEMENT9& e = elements[i];
             if (e.Stream == 0xFF && e.Type == D3DDECLTYPE_UNUSED)
                 break;
-            const UINT size = declTypeSize(e.Type);
-            if (!size || e.Stream >= MAX_STREAMS || e.Method > D3DDECLMETHOD_LOOKUPPRESAMPLED ||
-                e.Usage > D3DDECLUSAGE_SAMPLE || e.Offset % 4)
+            if (!isKnownElement(e) || e.Stream >= MAX_STREAMS || e.Offset % 4)
                 return D3DERR_INVALIDCALL;
+            const UINT size = declTypeSize(e.Type);
             for (const VertexElement& other : elements_)
                 if (other.element.Usage == e.Usage && other.element.UsageIndex == e.UsageIndex)
                     return D3DERR_INVALIDCALL;  // each usage and index once
@@ -958,11 +862,15 @@ HRESULT VertexDeclaration::init(const D3DVERTEXELEMENT9* elements)
 
 HRESULT VertexDeclaration::initFromFvf(DWORD fvf)
 {
-    std::vector<D3DVERTEXELEMENT9> elements;
-    if (!declarationFromFvf(fvf, elements))
+    FvfLayout layout;
+    if (!fvfLayout(fvf, layout))
         return D3DERR_INVALIDCALL;
-    for (const D3DVERTEXELEMENT9& e : elements)
-        elements_.push_back({e, declTypeSize(e.Type)});
+    try {
+        for (UINT i = 0; i < layout.count; ++i)
+            elements_.push_back({layout.elements[i], declTypeSize(layout.elements[i].Type)});
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     fvf_ = fvf;
     return D3D_OK;
 }

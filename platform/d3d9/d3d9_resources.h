@@ -7,6 +7,7 @@
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_formats.h"
 #include "platform/d3d9/d3d9_object.h"
+#include "platform/d3d9/d3d9_vertex_formats.h"
 
 #include <cstdint>
 #include <memory>
@@ -340,12 +341,5 @@ private:
     DWORD fvf_ = 0;
     std::uint64_t id_;
 };
-
-// Size in bytes of one element of a declaration type; 0 for an invalid type.
-UINT declTypeSize(BYTE type);
-// The declaration of an FVF code (without the terminator); false for an invalid code.
-bool declarationFromFvf(DWORD fvf, std::vector<D3DVERTEXELEMENT9>& elements);
-// Vertex size of an FVF code; 0 for an invalid code.
-UINT fvfVertexSize(DWORD fvf);
 
 }  // namespace d3d9
