@@ -1,3 +1,4 @@
+// The one ID3DXBuffer: a malloc'd block on the one COM base, freed with the last reference.
 #include "mesh/d3dx_buffer.h"
 
 #include "platform/com/com_object.h"

@@ -1,3 +1,5 @@
+// Mesh declarations: copies and checks for meshes, the FVF mapping through the device's
+// vertex-format table, element conversions, and the D3DX declaration entry points.
 #include "mesh/vertex_declaration.h"
 
 #include <algorithm>

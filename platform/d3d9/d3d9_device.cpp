@@ -1,3 +1,8 @@
+// The device's operations: creation and presentation parameters, the recording log, the
+// checks of objects handed back, queries, frames, resource creation and copies, the
+// fixed-function state, drawing (checked here, handed to the OpenGL backend when there is
+// one) and state blocks. Trusts nothing a caller passes: every pointer is checked against
+// the objects this device registered before it is used.
 #include "platform/d3d9/d3d9_device.h"
 
 #include "platform/d3d9/d3d9_gl.h"

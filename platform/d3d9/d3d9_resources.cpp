@@ -1,3 +1,8 @@
+// The resources' own operations: private data, texture storage and its locks, the device's
+// rule for the objects it hands out (DeviceObject), the texture, surface, volume and buffer
+// classes, and vertex declarations (their layouts come from the vertex-format table).
+// Trusts the device to have checked creation arguments; locks and descriptions check
+// their own.
 #include "platform/d3d9/d3d9_resources.h"
 
 #include "platform/d3d9/d3d9_device.h"
