@@ -29,16 +29,21 @@ void check(bool ok)
     if (!ok) __builtin_trap();
 }
 
+void removeScratchFiles();
+
 const std::string& scratchFile()
 {
-    static const std::string path = [] {
-        std::atexit([] {
-            std::remove(scratchFile().c_str());
-            std::remove((scratchFile() + ".ldo").c_str());
-        });
-        return "/tmp/city_file_fuzzer_" + std::to_string(getpid()) + ".txt";
-    }();
+    static const std::string path = "/tmp/city_file_fuzzer_" + std::to_string(getpid()) + ".txt";
+    // Registered once the path exists, so it runs before the path is destroyed.
+    static const bool cleanedAtExit = std::atexit(removeScratchFiles) == 0;
+    (void)cleanedAtExit;
     return path;
+}
+
+void removeScratchFiles()
+{
+    std::remove(scratchFile().c_str());
+    std::remove((scratchFile() + ".ldo").c_str());
 }
 
 #ifdef CITY_FUZZ_WITH_CITY
