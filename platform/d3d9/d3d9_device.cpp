@@ -120,10 +120,8 @@ Device* asDevice(IDirect3DDevice9* device)
 }
 
 // ---- Creation ----------------------------------------------------------------------------
-Device::Device(const DeviceConfig& config) : config_(config)
+Device::Device(const DeviceConfig& config) : config_(config), d3d_(com::ComPtr<IDirect3D9>::share(config.d3d))
 {
-    if (config_.d3d)
-        config_.d3d->AddRef();
     D3DCAPS9 caps{};
     fillCaps(caps, config_.adapter, config_.deviceType);
     maxVertexIndex_ = caps.MaxVertexIndex;
@@ -141,8 +139,6 @@ Device::~Device()
     delete backBuffer_;
     delete depthBuffer_;
     gl_.reset();
-    if (config_.d3d)
-        config_.d3d->Release();
 }
 
 HRESULT Device::create(const DeviceConfig& config, IDirect3DDevice9** device)
@@ -376,11 +372,9 @@ HRESULT Device::GetDirect3D(IDirect3D9** d3d9)
 {
     HRESULT hr = D3DERR_INVALIDCALL;
     if (d3d9) {
-        *d3d9 = config_.d3d;
-        if (config_.d3d) {
-            config_.d3d->AddRef();
+        *d3d9 = com::ComPtr<IDirect3D9>(d3d_).detach();
+        if (*d3d9)
             hr = D3D_OK;
-        }
     }
     recordRead("GetDirect3D", hr);
     return hr;

@@ -236,6 +236,7 @@ private:
     void recordRead(const char* name, HRESULT result);
 
     DeviceConfig config_;
+    com::ComPtr<IDirect3D9> d3d_;  // the creator, held for GetDirect3D
     UINT width_ = 0, height_ = 0;
     DeviceState state_;
     std::unique_ptr<GlBackend> gl_;

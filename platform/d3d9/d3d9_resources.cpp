@@ -15,13 +15,6 @@
 namespace d3d9 {
 
 // ---- Private data ------------------------------------------------------------------------
-PrivateData::~PrivateData()
-{
-    for (PrivateDataEntry& e : entries_)
-        if (e.object)
-            e.object->Release();
-}
-
 HRESULT PrivateData::set(REFGUID guid, const void* data, DWORD size, DWORD flags)
 {
     if (!data && size)
@@ -35,16 +28,12 @@ HRESULT PrivateData::set(REFGUID guid, const void* data, DWORD size, DWORD flags
         if (flags & D3DSPD_IUNKNOWN) {
             IUnknown* object = nullptr;
             std::memcpy(&object, data, sizeof object);
-            entry.object = object;
-            if (object)
-                object->AddRef();
+            entry.object = com::ComPtr<IUnknown>::share(object);
         } else {
             entry.data.assign(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
         }
         entries_.push_back(std::move(entry));
     } catch (const std::bad_alloc&) {
-        if (entry.object)
-            entry.object->Release();
         return E_OUTOFMEMORY;
     }
     return D3D_OK;
@@ -67,8 +56,8 @@ HRESULT PrivateData::get(REFGUID guid, void* data, DWORD* size) const
             return D3DERR_MOREDATA;
         }
         if (e.object) {
-            e.object->AddRef();
-            std::memcpy(data, &e.object, sizeof e.object);
+            IUnknown* handed = com::ComPtr<IUnknown>(e.object).detach();
+            std::memcpy(data, &handed, sizeof handed);
         } else if (need) {
             std::memcpy(data, e.data.data(), need);
         }
@@ -82,8 +71,6 @@ HRESULT PrivateData::free(REFGUID guid)
 {
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
         if (it->guid == guid) {
-            if (it->object)
-                it->object->Release();
             entries_.erase(it);
             return D3D_OK;
         }

@@ -4,6 +4,7 @@
 // buffers into GL objects when a draw needs them and the memory copy has changed.
 #pragma once
 
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_formats.h"
 #include "platform/d3d9/d3d9_object.h"
@@ -20,13 +21,12 @@ class Device;
 struct PrivateDataEntry {
     GUID guid;
     std::vector<std::uint8_t> data;
-    IUnknown* object = nullptr;  // D3DSPD_IUNKNOWN: the data is a referenced object
+    com::ComPtr<IUnknown> object;  // D3DSPD_IUNKNOWN: the data is a referenced object
 };
 
 // Private data, shared by every resource kind.
 class PrivateData {
 public:
-    ~PrivateData();
     HRESULT set(REFGUID guid, const void* data, DWORD size, DWORD flags);
     HRESULT get(REFGUID guid, void* data, DWORD* size) const;
     HRESULT free(REFGUID guid);
@@ -34,8 +34,6 @@ public:
 private:
     std::vector<PrivateDataEntry> entries_;
 };
-
-inline constexpr DWORD D3DSPD_IUNKNOWN = 0x00000001;
 
 // One level of one face: its size, layout and bytes, and its lock.
 struct Subresource {
