@@ -2097,17 +2097,16 @@ HRESULT Device::SetFVF(DWORD fvf)
                 decl = d.get();
         if (!decl) {
             VertexDeclaration* d = new (std::nothrow) VertexDeclaration(this);
+            auto held = com::ComPtr<IDirect3DVertexDeclaration9>::adopt(d);
             if (!d)
                 hr = E_OUTOFMEMORY;
-            else if (FAILED(hr = d->initFromFvf(fvf)))
-                d->Release();
-            else {
+            else if (SUCCEEDED(hr = d->initFromFvf(fvf))) {
                 d->makeInternal();
                 try {
-                    fvfDeclarations_.push_back(com::ComPtr<IDirect3DVertexDeclaration9>::adopt(d));
+                    // A failed push leaves `held` owning the declaration, which it then releases.
+                    fvfDeclarations_.push_back(std::move(held));
                     decl = d;
                 } catch (const std::bad_alloc&) {
-                    d->Release();
                     hr = E_OUTOFMEMORY;
                 }
             }
