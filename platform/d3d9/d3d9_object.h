@@ -81,6 +81,7 @@ private:
 // device; at zero it gives that back, and is deleted once nothing binds it either. Handed
 // out again from zero (GetTexture, GetIndices ...) it takes the device again. A part of
 // another object (a texture's level) shares its owner's references and holds nothing.
+// Defined in d3d9_resources.cpp, for the interface lists instantiated there.
 template <class Interface, const IID&... Ids>
 class DeviceObject : public com::ComObject<Interface, Ids...>, public Bindable {
 public:
