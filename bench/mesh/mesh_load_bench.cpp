@@ -49,7 +49,8 @@ struct Files {
     Files()
     {
         const std::size_t n = GRID + 1;
-        xfile::TextWriter o;
+        // Six decimals, the way exporters commonly write.
+        xfile::TextWriter o(xfile::TextWriter::Numbers::Fixed6);
         o.header();
         o.open("Mesh", "grid");
         o.count(n * n);
