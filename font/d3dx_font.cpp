@@ -1,48 +1,28 @@
-// The font object's creation, reference counting and description. Glyph rasterising, the
-// glyph cache and the sprite are not built yet: DrawTextA/W lay nothing out and report a
-// height of 0, which callers treat as text that could not be drawn.
+// The font object's creation and description, on the one COM base. Glyph rasterising,
+// the glyph cache and the sprite are not built yet: DrawTextA/W lay nothing out and report
+// a height of 0, which callers treat as text that could not be drawn.
 #include "font/d3dx_font.h"
 
-#include <atomic>
+#include "platform/com/com_object.h"
+#include "platform/com/com_ptr.h"
+
 #include <new>
 
 namespace {
 
-class Font final : public ID3DXFont {
+class Font final : public com::ComObject<ID3DXFont, IID_ID3DXFont> {
 public:
-    Font(IDirect3DDevice9* device, const D3DXFONT_DESCA& desc) : device_(device), desc_(desc)
+    Font(IDirect3DDevice9* device, const D3DXFONT_DESCA& desc)
+        : device_(com::ComPtr<IDirect3DDevice9>::share(device)), desc_(desc)
     {
-        device_->AddRef();
         desc_.FaceName[sizeof desc_.FaceName - 1] = '\0';
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ID3DXFont) {
-            AddRef();
-            *out = static_cast<ID3DXFont*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override
-    {
-        ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     HRESULT GetDevice(IDirect3DDevice9** device) override
     {
         if (!device)
             return D3DERR_INVALIDCALL;
-        device_->AddRef();
-        *device = device_;
+        *device = com::ComPtr<IDirect3DDevice9>(device_).detach();
         return S_OK;
     }
     HRESULT GetDescA(D3DXFONT_DESCA* desc) override
@@ -83,10 +63,9 @@ public:
     HRESULT OnResetDevice() override { return S_OK; }
 
 private:
-    ~Font() { device_->Release(); }
+    ~Font() override = default;
 
-    std::atomic<ULONG> references_{1};
-    IDirect3DDevice9* device_;
+    com::ComPtr<IDirect3DDevice9> device_;
     D3DXFONT_DESCA desc_;
 };
 

@@ -1,45 +1,27 @@
+// The one ID3DXBuffer: a malloc'd block on the one COM base, freed with the last reference.
 #include "mesh/d3dx_buffer.h"
 
+#include "platform/com/com_object.h"
 #include "platform/d3d9/d3d9.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 namespace {
 
-class Buffer final : public ID3DXBuffer {
+class Buffer final : public com::ComObject<ID3DXBuffer, IID_ID3DXBuffer> {
 public:
     explicit Buffer(void* block, DWORD size) : block_(block), size_(size) {}
 
-    HRESULT QueryInterface(REFIID riid, void** object) override
-    {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ID3DXBuffer) {
-            *object = static_cast<ID3DXBuffer*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     LPVOID GetBufferPointer() override { return block_; }
     DWORD GetBufferSize() override { return size_; }
 
 private:
-    ~Buffer() { std::free(block_); }
+    ~Buffer() override { std::free(block_); }
 
     void* block_;
     DWORD size_;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

@@ -3,12 +3,12 @@
 // costs nothing; the attribute table, once the faces are sorted, lets a subset draw in one
 // call.
 #include "mesh/adjacency.h"
-#include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
 #include "mesh/vertex_declaration.h"
+#include "platform/com/com_object.h"
+#include "platform/com/com_ptr.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -16,6 +16,8 @@
 #include <vector>
 
 namespace mesh {
+
+using com::ComPtr;
 
 namespace {
 
@@ -98,7 +100,7 @@ private:
 };
 
 template <typename Index>
-class MeshObject final : public ID3DXMesh {
+class MeshObject final : public com::ComObject<ID3DXMesh, IID_ID3DXBaseMesh, IID_ID3DXMesh> {
 public:
     static constexpr bool WIDE = sizeof(Index) == 4;
     static constexpr DWORD MARKER = WIDE ? 0xFFFFFFFFu : 0xFFFFu;
@@ -174,26 +176,6 @@ public:
         faceCount_ = faces;
         vertexCount_ = vertices;
         return S_OK;
-    }
-
-    // ---- IUnknown
-    HRESULT QueryInterface(REFIID riid, void** object) override
-    {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ID3DXBaseMesh || riid == IID_ID3DXMesh) {
-            *object = static_cast<ID3DXMesh*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
     }
 
     // ---- ID3DXBaseMesh
@@ -391,7 +373,7 @@ public:
     }
 
 private:
-    ~MeshObject() = default;
+    ~MeshObject() override = default;
 
     const D3DXATTRIBUTERANGE* findRange(DWORD id) const
     {
@@ -488,7 +470,6 @@ private:
         return result;
     }
 
-    std::atomic<ULONG> refs_{1};
     DWORD options_;
     Declaration decl_;
     DWORD fvf_ = 0;

@@ -1,4 +1,3 @@
-#include "mesh/limited_caps_device.h"
 #include "mesh/mesh_test_support.h"
 
 #include "platform/d3d9/d3d9_recording.h"
@@ -19,12 +18,12 @@ constexpr DWORD N = 0xFFFFFFFFu;
 
 class MeshObjectTest : public ::testing::Test {
 protected:
-    ComPtr<IDirect3DDevice9> device = test::recordingDevice();
+    com::ComPtr<IDirect3DDevice9> device = test::recordingDevice();
     void TearDown() override { test::unbind(device.get()); }
 
-    ComPtr<ID3DXMesh> make(DWORD faces, DWORD vertices, DWORD options = D3DXMESH_SYSTEMMEM, DWORD fvf = D3DFVF_XYZ)
+    com::ComPtr<ID3DXMesh> make(DWORD faces, DWORD vertices, DWORD options = D3DXMESH_SYSTEMMEM, DWORD fvf = D3DFVF_XYZ)
     {
-        ComPtr<ID3DXMesh> m;
+        com::ComPtr<ID3DXMesh> m;
         EXPECT_EQ(D3DXCreateMeshFVF(faces, vertices, options, fvf, device.get(), m.put()), S_OK);
         return m;
     }
@@ -142,8 +141,8 @@ TEST_F(MeshObjectTest, OptionsChooseBufferPoolsAndUsages)
         for (DWORD width : {0u, DWORD(D3DXMESH_32BIT)}) {
             auto m = make(2, 4, c.options | width);
             ASSERT_TRUE(m);
-            ComPtr<IDirect3DVertexBuffer9> vb;
-            ComPtr<IDirect3DIndexBuffer9> ib;
+            com::ComPtr<IDirect3DVertexBuffer9> vb;
+            com::ComPtr<IDirect3DIndexBuffer9> ib;
             ASSERT_EQ(m->GetVertexBuffer(vb.put()), S_OK);
             ASSERT_EQ(m->GetIndexBuffer(ib.put()), S_OK);
             D3DVERTEXBUFFER_DESC vd{};
@@ -242,9 +241,9 @@ TEST_F(MeshObjectTest, ThirtyTwoBitMeshesBeyondTheDeviceLimitsDrawFaceByFace)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ComPtr<IDirect3DDevice9> limited(new test::LimitedCapsDevice(device.get(), c.maxVertexIndex, c.maxPrimitiveCount));
-        ComPtr<ID3DXMesh> m;
-        ASSERT_EQ(D3DXCreateMeshFVF(3, 5, D3DXMESH_SYSTEMMEM | c.options, D3DFVF_XYZ, limited.get(), m.put()), S_OK);
+        d3d9::recording::setDrawLimits(device.get(), c.maxVertexIndex, c.maxPrimitiveCount);
+        com::ComPtr<ID3DXMesh> m;
+        ASSERT_EQ(D3DXCreateMeshFVF(3, 5, D3DXMESH_SYSTEMMEM | c.options, D3DFVF_XYZ, device.get(), m.put()), S_OK);
         fill(m.get(), {0, 1, 2, 1, 2, 3, 2, 3, 4}, {0, 1, 0});
         ASSERT_EQ(device->BeginScene(), S_OK);
         clearRecordedCalls(device.get());
@@ -329,7 +328,7 @@ TEST_F(MeshObjectTest, NullOutputsAreInvalidCalls)
     ASSERT_EQ(m->GetDeclaration(decl), S_OK);
     EXPECT_EQ(decl[0].Usage, D3DDECLUSAGE_POSITION);
     EXPECT_EQ(decl[1].Stream, 0xFF);
-    ComPtr<IDirect3DDevice9> same;
+    com::ComPtr<IDirect3DDevice9> same;
     ASSERT_EQ(m->GetDevice(same.put()), S_OK);
     EXPECT_EQ(same.get(), device.get());
 }
@@ -348,7 +347,7 @@ TEST_F(MeshObjectTest, CloningChangesLayoutAndIndexWidthKeepingTheData)
         }
         m->UnlockVertexBuffer();
     }
-    ComPtr<ID3DXMesh> clone;
+    com::ComPtr<ID3DXMesh> clone;
     ASSERT_EQ(m->CloneMeshFVF(D3DXMESH_MANAGED | D3DXMESH_32BIT, D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1, device.get(),
                               clone.put()),
               S_OK);
@@ -368,7 +367,7 @@ TEST_F(MeshObjectTest, CloningChangesLayoutAndIndexWidthKeepingTheData)
         EXPECT_EQ(f[7], 0.0f);
     }
     // Back to 16 bits and fewer elements.
-    ComPtr<ID3DXMesh> narrow;
+    com::ComPtr<ID3DXMesh> narrow;
     ASSERT_EQ(clone->CloneMeshFVF(D3DXMESH_SYSTEMMEM, D3DFVF_XYZ, device.get(), narrow.put()), S_OK);
     EXPECT_EQ(test::indices(narrow.get()), test::indices(m.get()));
     EXPECT_EQ(test::vectors(narrow.get(), D3DDECLUSAGE_POSITION), test::vectors(m.get(), D3DDECLUSAGE_POSITION));

@@ -40,9 +40,9 @@ void withIndexLock(ID3DXMesh* mesh, Fn fn)
 
 }  // namespace
 
-ComPtr<IDirect3DDevice9> recordingDevice()
+com::ComPtr<IDirect3DDevice9> recordingDevice()
 {
-    ComPtr<IDirect3DDevice9> device;
+    com::ComPtr<IDirect3DDevice9> device;
     EXPECT_EQ(d3d9::recording::createRecordingDevice(nullptr, nullptr, device.put()), S_OK);
     return device;
 }
@@ -177,20 +177,17 @@ std::vector<D3DXVECTOR3> vectors(ID3DXMesh* mesh, BYTE usage)
 std::string meshObject(const std::vector<D3DXVECTOR3>& positions, const std::vector<std::vector<int>>& faces,
                        std::string_view children, std::string_view name)
 {
-    std::ostringstream s;
-    s.precision(9);
-    s << "Mesh " << name << " {\n " << positions.size() << ";\n";
-    for (std::size_t i = 0; i < positions.size(); ++i)
-        s << std::showpoint << ' ' << positions[i].x << ';' << positions[i].y << ';' << positions[i].z << ';'
-          << (i + 1 < positions.size() ? ",\n" : ";\n");
-    s << std::noshowpoint << ' ' << faces.size() << ";\n";
-    for (std::size_t f = 0; f < faces.size(); ++f) {
-        s << ' ' << faces[f].size() << ';';
-        for (std::size_t k = 0; k < faces[f].size(); ++k) s << faces[f][k] << (k + 1 < faces[f].size() ? "," : ";");
-        s << (f + 1 < faces.size() ? ",\n" : ";\n");
-    }
-    s << children << "}\n";
-    return s.str();
+    xfile::TextWriter o;
+    o.open("Mesh", name);
+    o.count(positions.size());
+    o.floatRecords(positions.size(), 3, [&](std::size_t i, int k) {
+        return k == 0 ? positions[i].x : k == 1 ? positions[i].y : positions[i].z;
+    });
+    o.count(faces.size());
+    o.faces(faces.size(), [&](std::size_t f) -> const std::vector<int>& { return faces[f]; });
+    o.raw(children);
+    o.close();
+    return o.text();
 }
 
 }  // namespace mesh::test

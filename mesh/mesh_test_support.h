@@ -3,8 +3,8 @@
 #pragma once
 
 #include "math/d3dx_math.h"
-#include "mesh/com_ptr.h"
 #include "mesh/d3dx_mesh.h"
+#include "platform/com/com_ptr.h"
 
 #include <cstdint>
 #include <string>
@@ -13,7 +13,7 @@
 
 namespace mesh::test {
 
-ComPtr<IDirect3DDevice9> recordingDevice();
+com::ComPtr<IDirect3DDevice9> recordingDevice();
 // Drops what DrawSubset leaves bound (stream 0, indices, declaration): bound buffers hold
 // the device, so a device released with them bound is never freed.
 void unbind(IDirect3DDevice9* device);
@@ -28,10 +28,10 @@ std::string writeBytes(std::string_view name, const std::vector<std::uint8_t>& b
 
 struct Loaded {
     HRESULT hr = E_FAIL;
-    ComPtr<ID3DXMesh> mesh;
-    ComPtr<ID3DXBuffer> adjacency;
-    ComPtr<ID3DXBuffer> materials;
-    ComPtr<ID3DXBuffer> effects;
+    com::ComPtr<ID3DXMesh> mesh;
+    com::ComPtr<ID3DXBuffer> adjacency;
+    com::ComPtr<ID3DXBuffer> materials;
+    com::ComPtr<ID3DXBuffer> effects;
     DWORD materialCount = 0xDEADBEEF;
 
     std::vector<DWORD> adjacencyWords() const;

@@ -1,3 +1,5 @@
+// Mesh declarations: copies and checks for meshes, the FVF mapping through the device's
+// vertex-format table, element conversions, and the D3DX declaration entry points.
 #include "mesh/vertex_declaration.h"
 
 #include <algorithm>
@@ -8,23 +10,7 @@ namespace mesh {
 
 namespace {
 
-constexpr UINT TYPE_COUNT = 17;  // FLOAT1 .. FLOAT16_4; UNUSED (17) is not an element type
-constexpr UINT TYPE_SIZES[TYPE_COUNT] = {4, 8, 12, 16, 4, 4, 4, 8, 4, 4, 8, 4, 8, 4, 4, 4, 8};
-constexpr UINT MAX_METHOD = 6;   // LOOKUPPRESAMPLED
-constexpr UINT MAX_USAGE = 13;   // SAMPLE
 constexpr UINT MAX_VERTEX_SIZE = 255;
-
-D3DVERTEXELEMENT9 element(WORD offset, UINT type, UINT usage, UINT usageIndex)
-{
-    D3DVERTEXELEMENT9 e{};
-    e.Stream = 0;
-    e.Offset = offset;
-    e.Type = static_cast<BYTE>(type);
-    e.Method = static_cast<BYTE>(D3DDECLMETHOD_DEFAULT);
-    e.Usage = static_cast<BYTE>(usage);
-    e.UsageIndex = static_cast<BYTE>(usageIndex);
-    return e;
-}
 
 bool sameElement(const D3DVERTEXELEMENT9& a, const D3DVERTEXELEMENT9& b)
 {
@@ -118,20 +104,18 @@ bool Declaration::operator==(const Declaration& other) const
     return true;
 }
 
-UINT declTypeSize(UINT type) { return type < TYPE_COUNT ? TYPE_SIZES[type] : 0; }
-
 bool isValidDeclaration(const Declaration& decl)
 {
     if (decl.count > MAXD3DDECLLENGTH) return false;
     for (UINT i = 0; i < decl.count; ++i) {
         const D3DVERTEXELEMENT9& e = decl.elements[i];
-        if (e.Stream != 0 || e.Type >= TYPE_COUNT || e.Method > MAX_METHOD || e.Usage > MAX_USAGE) return false;
-        if (e.Offset % 4 != 0 || e.Offset + TYPE_SIZES[e.Type] > MAX_VERTEX_SIZE) return false;
+        if (e.Stream != 0 || !d3d9::isKnownElement(e)) return false;
+        if (e.Offset % 4 != 0 || e.Offset + declTypeSize(e.Type) > MAX_VERTEX_SIZE) return false;
         for (UINT j = 0; j < i; ++j) {
             const D3DVERTEXELEMENT9& o = decl.elements[j];
             if (o.Usage == e.Usage && o.UsageIndex == e.UsageIndex) return false;
-            const UINT eEnd = e.Offset + TYPE_SIZES[e.Type];
-            const UINT oEnd = o.Offset + TYPE_SIZES[o.Type];
+            const UINT eEnd = e.Offset + declTypeSize(e.Type);
+            const UINT oEnd = o.Offset + declTypeSize(o.Type);
             if (e.Offset < oEnd && o.Offset < eEnd) return false;  // overlapping bytes
         }
     }
@@ -161,153 +145,27 @@ UINT vertexSize(const Declaration& decl)
     return size;
 }
 
-UINT fvfTexCount(DWORD fvf) { return (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT; }
-
-UINT fvfTexDimension(DWORD fvf, UINT set)
-{
-    switch ((fvf >> (16 + set * 2)) & 3u) {
-    case 0: return 2;  // D3DFVF_TEXTUREFORMAT2
-    case 1: return 3;  // D3DFVF_TEXTUREFORMAT3
-    case 2: return 4;  // D3DFVF_TEXTUREFORMAT4
-    default: return 1; // D3DFVF_TEXTUREFORMAT1
-    }
-}
-
 DWORD fvfWithTexSets(DWORD fvf, UINT count, const UINT* dimensions)
 {
     DWORD result = fvf & ~(static_cast<DWORD>(D3DFVF_TEXCOUNT_MASK) | 0xFFFF0000u);
     result |= static_cast<DWORD>(count) << D3DFVF_TEXCOUNT_SHIFT;
-    for (UINT i = 0; i < count; ++i) {
-        DWORD code = 0;
-        switch (dimensions[i]) {
-        case 1: code = 3; break;
-        case 3: code = 1; break;
-        case 4: code = 2; break;
-        default: code = 0; break;
-        }
-        result |= code << (16 + i * 2);
-    }
+    for (UINT i = 0; i < count; ++i) result |= d3d9::fvfTexCoordSize(i, dimensions[i]);
     return result;
 }
 
 bool fvfToDeclaration(DWORD fvf, Declaration& out)
 {
-    constexpr DWORD KNOWN = D3DFVF_POSITION_MASK | D3DFVF_NORMAL | D3DFVF_PSIZE | D3DFVF_DIFFUSE | D3DFVF_SPECULAR |
-                            D3DFVF_TEXCOUNT_MASK | D3DFVF_LASTBETA_UBYTE4 | D3DFVF_LASTBETA_D3DCOLOR | 0xFFFF0000u;
-    if (fvf & ~KNOWN) return false;
-    const UINT texCount = fvfTexCount(fvf);
-    if (texCount > 8) return false;
-    const bool lastBetaUbyte4 = (fvf & D3DFVF_LASTBETA_UBYTE4) != 0;
-    const bool lastBetaColor = (fvf & D3DFVF_LASTBETA_D3DCOLOR) != 0;
-    if (lastBetaUbyte4 && lastBetaColor) return false;
-
+    d3d9::FvfLayout layout;
+    if (!d3d9::fvfLayout(fvf, layout)) return false;
     Declaration d;
-    WORD offset = 0;
-    auto add = [&](UINT type, UINT usage, UINT usageIndex) {
-        d.elements[d.count++] = element(offset, type, usage, usageIndex);
-        offset = static_cast<WORD>(offset + declTypeSize(type));
-    };
-
-    UINT weights = 0;  // blend values after the position, including a last-beta index
-    switch (fvf & D3DFVF_POSITION_MASK) {
-    case 0: break;
-    case D3DFVF_XYZ: add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0); break;
-    case D3DFVF_XYZRHW: add(D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITIONT, 0); break;
-    case D3DFVF_XYZW: add(D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITION, 0); break;
-    case D3DFVF_XYZB1: weights = 1; break;
-    case D3DFVF_XYZB2: weights = 2; break;
-    case D3DFVF_XYZB3: weights = 3; break;
-    case D3DFVF_XYZB4: weights = 4; break;
-    case D3DFVF_XYZB5: weights = 5; break;
-    default: return false;
-    }
-    if ((lastBetaUbyte4 || lastBetaColor) && weights == 0) return false;
-    if (weights > 0) {
-        add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0);
-        const bool lastBeta = lastBetaUbyte4 || lastBetaColor;
-        const UINT floats = lastBeta ? weights - 1 : weights;
-        if (floats > 4) return false;
-        if (floats > 0) add(D3DDECLTYPE_FLOAT1 + (floats - 1), D3DDECLUSAGE_BLENDWEIGHT, 0);
-        if (lastBeta)
-            add(lastBetaUbyte4 ? D3DDECLTYPE_UBYTE4 : D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_BLENDINDICES, 0);
-    }
-    if (fvf & D3DFVF_NORMAL) add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_NORMAL, 0);
-    if (fvf & D3DFVF_PSIZE) add(D3DDECLTYPE_FLOAT1, D3DDECLUSAGE_PSIZE, 0);
-    if (fvf & D3DFVF_DIFFUSE) add(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 0);
-    if (fvf & D3DFVF_SPECULAR) add(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 1);
-    for (UINT i = 0; i < texCount; ++i)
-        add(D3DDECLTYPE_FLOAT1 + (fvfTexDimension(fvf, i) - 1), D3DDECLUSAGE_TEXCOORD, i);
+    std::copy(layout.elements.begin(), layout.elements.begin() + layout.count, d.elements.begin());
+    d.count = layout.count;
     d.elements[d.count] = declEnd();
     out = d;
     return true;
 }
 
-DWORD declarationToFvf(const Declaration& decl)
-{
-    // Walk the elements in the one order an FVF layout allows, with packed offsets.
-    UINT i = 0;
-    WORD offset = 0;
-    DWORD fvf = 0;
-    auto next = [&](UINT type, UINT usage, UINT usageIndex) {
-        if (i >= decl.count) return false;
-        const D3DVERTEXELEMENT9& e = decl.elements[i];
-        if (e.Stream != 0 || e.Offset != offset || e.Type != type || e.Usage != usage || e.UsageIndex != usageIndex ||
-            e.Method != D3DDECLMETHOD_DEFAULT)
-            return false;
-        ++i;
-        offset = static_cast<WORD>(offset + declTypeSize(type));
-        return true;
-    };
-    auto peek = [&]() -> const D3DVERTEXELEMENT9* { return i < decl.count ? &decl.elements[i] : nullptr; };
-
-    if (next(D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITIONT, 0)) {
-        fvf |= D3DFVF_XYZRHW;
-    } else if (next(D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITION, 0)) {
-        fvf |= D3DFVF_XYZW;
-    } else if (next(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0)) {
-        UINT weights = 0;
-        const D3DVERTEXELEMENT9* e = peek();
-        if (e && e->Usage == D3DDECLUSAGE_BLENDWEIGHT && e->Type <= D3DDECLTYPE_FLOAT4) {
-            const UINT n = e->Type - D3DDECLTYPE_FLOAT1 + 1;
-            if (!next(e->Type, D3DDECLUSAGE_BLENDWEIGHT, 0)) return 0;
-            weights = n;
-        }
-        e = peek();
-        if (e && e->Usage == D3DDECLUSAGE_BLENDINDICES) {
-            if (next(D3DDECLTYPE_UBYTE4, D3DDECLUSAGE_BLENDINDICES, 0))
-                fvf |= D3DFVF_LASTBETA_UBYTE4;
-            else if (next(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_BLENDINDICES, 0))
-                fvf |= D3DFVF_LASTBETA_D3DCOLOR;
-            else
-                return 0;
-            ++weights;
-        }
-        static constexpr DWORD POSITIONS[] = {D3DFVF_XYZ, D3DFVF_XYZB1, D3DFVF_XYZB2, D3DFVF_XYZB3, D3DFVF_XYZB4,
-                                              D3DFVF_XYZB5};
-        if (weights > 5) return 0;
-        fvf |= POSITIONS[weights];
-    }
-    if (next(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_NORMAL, 0)) fvf |= D3DFVF_NORMAL;
-    if (next(D3DDECLTYPE_FLOAT1, D3DDECLUSAGE_PSIZE, 0)) fvf |= D3DFVF_PSIZE;
-    if (next(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 0)) fvf |= D3DFVF_DIFFUSE;
-    if (next(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 1)) fvf |= D3DFVF_SPECULAR;
-    UINT dims[8];
-    UINT sets = 0;
-    while (sets < 8) {
-        const D3DVERTEXELEMENT9* e = peek();
-        if (!e || e->Usage != D3DDECLUSAGE_TEXCOORD || e->Type > D3DDECLTYPE_FLOAT4) break;
-        if (!next(e->Type, D3DDECLUSAGE_TEXCOORD, sets)) return 0;
-        dims[sets++] = e->Type - D3DDECLTYPE_FLOAT1 + 1;
-    }
-    if (i != decl.count || fvf == 0) return 0;
-    return fvfWithTexSets(fvf, sets, dims);
-}
-
-UINT fvfVertexSize(DWORD fvf)
-{
-    Declaration d;
-    return fvfToDeclaration(fvf, d) ? vertexSize(d) : 0;
-}
+DWORD declarationToFvf(const Declaration& decl) { return d3d9::fvfFromElements(decl.data(), decl.count); }
 
 void decodeElement(UINT type, const BYTE* p, float out[4])
 {

@@ -1,9 +1,11 @@
-// Vertex declarations of meshes: validity, sizes, the FVF <-> declaration mapping and the
-// per-element conversions that cloning and building need. Shared by the mesh object, the
-// builder and the loader; the D3DX entry points of d3dx_mesh.h sit on top of it.
+// Vertex declarations of meshes: what a mesh accepts, sizes, the FVF <-> declaration
+// mapping (the device's one vertex-format table, held here by value) and the per-element
+// conversions that cloning and building need. Shared by the mesh object, the builder and
+// the loader; the D3DX entry points of d3dx_mesh.h sit on top of it.
 #pragma once
 
 #include "mesh/d3dx_mesh.h"
+#include "platform/d3d9/d3d9_vertex_formats.h"
 
 #include <array>
 #include <cstddef>
@@ -23,8 +25,10 @@ struct Declaration {
 D3DVERTEXELEMENT9 declEnd();
 bool isEnd(const D3DVERTEXELEMENT9& element);
 
-// Bytes of one element of declaration type `type` (0 for a type outside the 17 types).
-UINT declTypeSize(UINT type);
+using d3d9::declTypeSize;
+using d3d9::fvfTexCount;
+using d3d9::fvfTexDimension;
+using d3d9::fvfVertexSize;
 
 // Copies a caller's declaration (ending with the end marker within MAX_FVF_DECL_SIZE)
 // and checks it the way a mesh needs it: stream 0 only, known types, methods and usages,
@@ -36,16 +40,12 @@ bool isValidDeclaration(const Declaration& decl);
 
 UINT vertexSize(const Declaration& decl);
 
-// FVF <-> declaration. fvfToDeclaration fails for codes naming no layout (several position
-// kinds, 5 blend weights without a last-beta index, unknown bits).
+// FVF <-> declaration, by the device's table: fvfToDeclaration fails for codes naming no
+// layout; declarationToFvf is 0 when the declaration is not exactly the packed layout of
+// some FVF code.
 bool fvfToDeclaration(DWORD fvf, Declaration& out);
-// 0 when the declaration is not exactly the packed layout of some FVF code.
 DWORD declarationToFvf(const Declaration& decl);
-UINT fvfVertexSize(DWORD fvf);
 
-// Number of texture coordinate sets of an FVF code and the dimension (1-4) of set i.
-UINT fvfTexCount(DWORD fvf);
-UINT fvfTexDimension(DWORD fvf, UINT set);
 // The FVF code with its texture sets replaced by `count` sets of the given dimensions.
 DWORD fvfWithTexSets(DWORD fvf, UINT count, const UINT* dimensions);
 

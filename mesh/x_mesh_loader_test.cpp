@@ -54,7 +54,7 @@ const std::string BLUE = "0.0;0.0;1.0;0.5;; 2.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;;";
 
 class LoaderTest : public ::testing::Test {
 protected:
-    ComPtr<IDirect3DDevice9> device = test::recordingDevice();
+    com::ComPtr<IDirect3DDevice9> device = test::recordingDevice();
     void TearDown() override { test::unbind(device.get()); }
 
     test::Loaded load(const std::string& body, Encoding e = Encoding::text)

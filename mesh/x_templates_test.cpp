@@ -1,6 +1,6 @@
 #include "mesh/x_templates.h"
+#include "platform/com/com_ptr.h"
 
-#include "mesh/com_ptr.h"
 #include "platform/xfile/dxfile.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +11,9 @@
 namespace mesh {
 namespace {
 
-ComPtr<IDirectXFile> parserWithTemplates()
+com::ComPtr<IDirectXFile> parserWithTemplates()
 {
-    ComPtr<IDirectXFile> parser;
+    com::ComPtr<IDirectXFile> parser;
     EXPECT_EQ(DirectXFileCreate(parser.put()), S_OK);
     for (const TemplateBlock& block : TEMPLATE_BLOCKS)
         EXPECT_EQ(parser->RegisterTemplates(const_cast<unsigned char*>(block.data), static_cast<DWORD>(block.size)), S_OK);
@@ -59,9 +59,9 @@ TEST(TemplateBlocks, RegisteredTemplatesReadDataWithTheirIdentifiers)
         SCOPED_TRACE(c.object);
         std::string text = std::string("xof 0303txt 0032\n") + c.object + "\n";
         DXFILELOADMEMORY memory{text.data(), static_cast<DWORD>(text.size())};
-        ComPtr<IDirectXFileEnumObject> enumerator;
+        com::ComPtr<IDirectXFileEnumObject> enumerator;
         ASSERT_EQ(parser->CreateEnumObject(&memory, DXFILELOAD_FROMMEMORY, enumerator.put()), S_OK);
-        ComPtr<IDirectXFileData> data;
+        com::ComPtr<IDirectXFileData> data;
         ASSERT_EQ(enumerator->GetNextDataObject(data.put()), S_OK);
         const GUID* type = nullptr;
         ASSERT_EQ(data->GetType(&type), S_OK);

@@ -3,8 +3,8 @@
 // GL variant includes the driver's command submission (Mesa's software renderer) but the
 // back buffer is small, so rasterisation is not what is measured. Run with
 // SDL_VIDEODRIVER=offscreen.
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9.h"
-#include "platform/d3d9/d3d9_object.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/d3d9/d3d9_testing.h"
 #include "platform/win32/win32_display.h"
@@ -17,7 +17,7 @@
 
 namespace {
 
-using d3d9::ComPtr;
+using com::ComPtr;
 
 constexpr int MESHES = 150;
 constexpr int SUBSETS = 3;

@@ -17,15 +17,16 @@
 // repeated loads don't fault the same memory in again; CITYDRIVE_BENCH_MALLOC=default
 // leaves glibc's own policy.
 #include "mesh/d3dx_mesh.h"
-#include "platform/xfile/xfile_writer.h"
 #include "mesh/x_templates.h"
 #include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/xfile/dxfile.h"
+#include "platform/xfile/xfile_writer.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -49,49 +50,40 @@ struct Files {
 
     Files()
     {
-        const int n = GRID + 1;
-        std::string s;
-        s.reserve(std::size_t(n) * n * 120);
-        char line[128];
-        s += "xof 0303txt 0032\nMesh grid {\n";
-        s += std::to_string(n * n) + ";\n";
-        for (int z = 0; z < n; ++z)
-            for (int x = 0; x < n; ++x) {
-                const float h = 0.25f * float((x * 7 + z * 13) % 17) / 17.0f;
-                std::snprintf(line, sizeof line, "%.4f;%.6f;%.4f;%s\n", x * 0.5, h, z * 0.5,
-                              (x == n - 1 && z == n - 1) ? ";" : ",");
-                s += line;
-            }
-        const int faces = 2 * GRID * GRID;
-        auto writeFaces = [&](const char* terminator) {
-            s += std::to_string(faces) + ";\n";
-            for (int z = 0; z < GRID; ++z)
-                for (int x = 0; x < GRID; ++x) {
-                    const int a = z * n + x, b = a + 1, c = a + n, d = c + 1;
-                    const bool last = z == GRID - 1 && x == GRID - 1;
-                    std::snprintf(line, sizeof line, "3;%d,%d,%d;,\n3;%d,%d,%d;%s\n", a, c, b, b, c, d,
-                                  last ? terminator : ",");
-                    s += line;
-                }
+        const std::size_t n = GRID + 1;
+        // Six decimals, the way exporters commonly write.
+        xfile::TextWriter o(xfile::TextWriter::Numbers::Fixed6);
+        o.header();
+        o.open("Mesh", "grid");
+        o.count(n * n);
+        o.floatRecords(n * n, 3, [n](std::size_t v, int k) {
+            const std::size_t x = v % n, z = v / n;
+            return k == 0 ? 0.5f * float(x) : k == 2 ? 0.5f * float(z) : 0.25f * float((x * 7 + z * 13) % 17) / 17.0f;
+        });
+        const std::size_t faces = 2 * std::size_t(GRID) * GRID;
+        // Two triangles per cell: (a, c, b) and (b, c, d) of its corners a b / c d.
+        auto corners = [n](std::size_t f) {
+            const std::size_t cell = f / 2, a = cell / GRID * n + cell % GRID, b = a + 1, c = a + n, d = c + 1;
+            return f % 2 == 0 ? std::array<std::size_t, 3>{a, c, b} : std::array<std::size_t, 3>{b, c, d};
         };
-        writeFaces(";");
-        s += "MeshNormals {\n" + std::to_string(n * n) + ";\n";
-        for (int z = 0; z < n; ++z)
-            for (int x = 0; x < n; ++x) {
-                const float tilt = 0.05f * float((x + z) % 5);
-                std::snprintf(line, sizeof line, "%.6f;%.6f;0.0;%s\n", tilt, 1.0f - tilt,
-                              (x == n - 1 && z == n - 1) ? ";" : ",");
-                s += line;
-            }
-        writeFaces(";");
-        s += "}\nMeshTextureCoords {\n" + std::to_string(n * n) + ";\n";
-        for (int z = 0; z < n; ++z)
-            for (int x = 0; x < n; ++x) {
-                std::snprintf(line, sizeof line, "%.6f;%.6f;%s\n", double(x) / GRID, double(z) / GRID,
-                              (x == n - 1 && z == n - 1) ? ";" : ",");
-                s += line;
-            }
-        s += "}\nMeshMaterialList { 1; 1; 0; Material { 0.8;0.8;0.8;1.0;; 4.0; 0.1;0.1;0.1;; 0.0;0.0;0.0;; } }\n}\n";
+        o.count(faces);
+        o.faces(faces, corners);
+        o.open("MeshNormals");
+        o.count(n * n);
+        o.floatRecords(n * n, 3, [n](std::size_t v, int k) {
+            const float tilt = 0.05f * float((v % n + v / n) % 5);
+            return k == 0 ? tilt : k == 1 ? 1.0f - tilt : 0.0f;
+        });
+        o.count(faces);
+        o.faces(faces, corners);
+        o.close();
+        o.open("MeshTextureCoords");
+        o.count(n * n);
+        o.floatRecords(n * n, 2, [n](std::size_t v, int k) { return float(k == 0 ? v % n : v / n) / GRID; });
+        o.close();
+        o.line("MeshMaterialList { 1; 1; 0; Material { 0.8;0.8;0.8;1.0;; 4.0; 0.1;0.1;0.1;; 0.0;0.0;0.0;; } }");
+        o.close();
+        const std::string& s = o.text();
         write(text, s.data(), s.size());
         textSize = s.size();
         const auto bin = xfile::textToBinary(s);

@@ -30,10 +30,21 @@ void check(bool ok)
     if (!ok) __builtin_trap();
 }
 
+void removeScratchFiles();
+
 const std::string& scratchFile()
 {
     static const std::string path = "/tmp/city_file_fuzzer_" + std::to_string(getpid()) + ".txt";
+    // Registered once the path exists, so it runs before the path is destroyed.
+    static const bool cleanedAtExit = std::atexit(removeScratchFiles) == 0;
+    (void)cleanedAtExit;
     return path;
+}
+
+void removeScratchFiles()
+{
+    std::remove(scratchFile().c_str());
+    std::remove((scratchFile() + ".ldo").c_str());
 }
 
 #ifdef CITY_FUZZ_WITH_CITY
@@ -102,57 +113,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #endif
     return 0;
 }
-
-#ifdef CITY_FUZZ_MAIN
-#include <algorithm>
-#include <filesystem>
-
-// Without libFuzzer: every seed, every prefix of it, and deterministic mutations of it
-// (bytes changed, line feeds and commas dropped or doubled, spans repeated).
-int main(int argc, char** argv)
-{
-    int mutations = 300;
-    std::vector<std::filesystem::path> files;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "-runs=", 6) == 0) {
-            mutations = std::atoi(argv[i] + 6);
-        } else if (std::filesystem::is_directory(argv[i])) {
-            for (const auto& e : std::filesystem::directory_iterator(argv[i]))
-                if (e.is_regular_file()) files.push_back(e.path());
-        } else {
-            files.emplace_back(argv[i]);
-        }
-    }
-    std::sort(files.begin(), files.end());
-    std::size_t runs = 0;
-    for (const auto& file : files) {
-        std::ifstream in(file, std::ios::binary);
-        const std::vector<std::uint8_t> seed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (std::size_t n = 0; n <= seed.size(); ++n, ++runs) LLVMFuzzerTestOneInput(seed.data(), n);
-        std::uint32_t state = static_cast<std::uint32_t>(seed.size()) * 2654435761u + 1;
-        auto next = [&state] { return state = state * 1664525u + 1013904223u; };
-        for (int m = 0; m < mutations && !seed.empty(); ++m, ++runs) {
-            std::vector<std::uint8_t> s = seed;
-            for (int e = 0, edits = 1 + static_cast<int>(next() % 4); e < edits && !s.empty(); ++e) {
-                const std::size_t at = next() % s.size();
-                switch (next() % 6) {
-                case 0: s[at] = static_cast<std::uint8_t>(next()); break;
-                case 1: s[at] = "\n,\r 9-.e"[next() % 8]; break;
-                case 2: s.erase(s.begin() + static_cast<long>(at)); break;
-                case 3: s.insert(s.begin() + static_cast<long>(at), static_cast<std::size_t>(next() % 300), 'x'); break;
-                case 4: s.insert(s.begin() + static_cast<long>(at), '\n'); break;
-                default: {
-                    const std::size_t length = std::min<std::size_t>(s.size() - at, 1 + next() % 64);
-                    std::vector<std::uint8_t> span(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + length));
-                    for (int r = 0, times = static_cast<int>(next() % 40); r < times; ++r) s.insert(s.end(), span.begin(), span.end());
-                }
-                }
-            }
-            LLVMFuzzerTestOneInput(s.data(), s.size());
-        }
-    }
-    std::remove(scratchFile().c_str());
-    std::printf("city_file_fuzzer: %zu inputs\n", runs);
-    return 0;
-}
-#endif

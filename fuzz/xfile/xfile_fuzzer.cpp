@@ -2,9 +2,8 @@
 // binary, compressed). It is opened with the standard templates registered, then every
 // object is walked the way the mesh loader walks it.
 //
-// Built with clang and CITYDRIVE_FUZZ=ON this is a libFuzzer target; otherwise it is a plain
-// program that runs every file of a corpus directory, each of its prefixes and a fixed set
-// of mutations of it, so the ordinary test run exercises the same entry.
+// Built with clang and CITYDRIVE_FUZZ=ON this is a libFuzzer target; otherwise the shared
+// fuzz main replays the corpus through it, so the ordinary test run exercises the same entry.
 #include "platform/xfile/dxfile.h"
 
 #include <cstdint>
@@ -91,72 +90,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     parser->Release();
     return 0;
 }
-
-#ifdef XFILE_FUZZ_MAIN
-#include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <vector>
-
-// Deterministic mutations: bytes flipped, counts made huge, spans cut out or repeated.
-static std::vector<std::uint8_t> mutate(const std::vector<std::uint8_t>& in, std::uint32_t& seed)
-{
-    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-    std::vector<std::uint8_t> out = in;
-    if (out.size() < 20) return out;
-    const int edits = 1 + static_cast<int>(next() % 4);
-    for (int e = 0; e < edits; ++e) {
-        const std::size_t at = 16 + next() % (out.size() - 16);
-        switch (next() % 5) {
-        case 0: out[at] ^= static_cast<std::uint8_t>(1u << (next() % 8)); break;
-        case 1: out[at] = static_cast<std::uint8_t>(next()); break;
-        case 2:
-            for (std::size_t i = at; i < std::min(out.size(), at + 4); ++i) out[i] = 0xFF;
-            break;
-        case 3: out.erase(out.begin() + static_cast<long>(at), out.begin() + static_cast<long>(std::min(out.size(), at + 1 + next() % 16))); break;
-        default: {
-            const std::size_t length = std::min<std::size_t>(out.size() - at, 1 + next() % 32);
-            std::vector<std::uint8_t> span(out.begin() + static_cast<long>(at), out.begin() + static_cast<long>(at + length));
-            out.insert(out.begin() + static_cast<long>(at), span.begin(), span.end());
-            break;
-        }
-        }
-        if (out.size() < 20) break;
-    }
-    return out;
-}
-
-int main(int argc, char** argv)
-{
-    int mutations = 300;
-    std::vector<std::filesystem::path> files;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "-runs=", 6) == 0) {
-            mutations = std::atoi(argv[i] + 6);
-            continue;
-        }
-        const std::filesystem::path p(argv[i]);
-        if (std::filesystem::is_directory(p)) {
-            for (const auto& entry : std::filesystem::directory_iterator(p))
-                if (entry.is_regular_file()) files.push_back(entry.path());
-        } else {
-            files.push_back(p);
-        }
-    }
-    std::sort(files.begin(), files.end());
-    std::size_t runs = 0;
-    for (const auto& path : files) {
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-        for (std::size_t n = 0; n < bytes.size(); ++n, ++runs) LLVMFuzzerTestOneInput(bytes.data(), n);
-        std::uint32_t seed = static_cast<std::uint32_t>(bytes.size());
-        for (int m = 0; m < mutations; ++m, ++runs) {
-            const std::vector<std::uint8_t> mutated = mutate(bytes, seed);
-            LLVMFuzzerTestOneInput(mutated.data(), mutated.size());
-        }
-    }
-    std::printf("xfile_fuzzer: %zu files, %zu inputs, no crash\n", files.size(), runs);
-    return files.empty() ? 1 : 0;
-}
-#endif

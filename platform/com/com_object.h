@@ -1,7 +1,8 @@
 // The one reference-counted base of every interface object in the tree. An object names
 // the interface it implements and the interface ids it answers to; the base supplies
 // AddRef, Release and QueryInterface. Counts start at 1 (the creator's reference) and are
-// atomic, since a test or a worker may release from another thread.
+// atomic, since a test or a worker may release from another thread. An object that is a
+// part of another (a texture's level) takes the owner's count instead of its own.
 #pragma once
 
 #include "platform/win32/win32.h"
@@ -17,6 +18,8 @@ template <class Interface, const IID&... Ids>
 class ComObject : public Interface {
 public:
     ComObject() = default;
+    // A part lives exactly as long as its owner: its references are the owner's.
+    explicit ComObject(IUnknown* owner) : owner_(owner) {}
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 
@@ -32,9 +35,19 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
+    ULONG AddRef() override
+    {
+        if (owner_)
+            return owner_->AddRef();
+        const ULONG count = references_.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (count == 1)
+            referenceRegained();
+        return count;
+    }
     ULONG Release() override
     {
+        if (owner_)
+            return owner_->Release();
         const ULONG left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
         if (left == 0)
             lastReferenceReleased();
@@ -49,8 +62,11 @@ protected:
     // Called once the public count reaches zero. Objects that something else may still
     // hold (a device's bindings) override this to defer their deletion.
     virtual void lastReferenceReleased() { delete this; }
+    // Called when such a deferred object is handed out again from a count of zero.
+    virtual void referenceRegained() {}
 
 private:
+    IUnknown* owner_ = nullptr;
     std::atomic<ULONG> references_{1};
 };
 

@@ -78,4 +78,74 @@ TEST(ComPtr, PutReleasesTheOldObjectAndOwnsTheOutParameter)
     EXPECT_EQ(g_deleted, 2);
 }
 
+// A part answers for itself but counts on its owner.
+class Part final : public com::ComObject<IThing, IID_IThing> {
+public:
+    explicit Part(IUnknown* owner) : ComObject(owner) {}
+    ~Part() override = default;
+    int value() override { return 1; }
+};
+
+TEST(ComObject, APartTakesAndGivesItsOwnersReferences)
+{
+    g_deleted = 0;
+    auto* owner = new Thing;
+    {
+        Part part(owner);
+        EXPECT_EQ(part.AddRef(), 2u);
+        void* out = nullptr;
+        ASSERT_EQ(part.QueryInterface(IID_IThing, &out), S_OK);
+        EXPECT_EQ(out, static_cast<void*>(static_cast<IThing*>(&part)));
+        EXPECT_EQ(owner->AddRef(), 4u);
+        owner->Release();
+        EXPECT_EQ(part.Release(), 2u);
+        EXPECT_EQ(part.Release(), 1u);
+    }
+    EXPECT_EQ(g_deleted, 0);
+    owner->Release();
+    EXPECT_EQ(g_deleted, 1);
+}
+
+// An object a second owner keeps past a count of zero, as a device keeps what it binds.
+class Kept final : public com::ComObject<IThing, IID_IThing> {
+public:
+    int value() override { return 3; }
+    bool kept = true;
+    int released = 0, regained = 0;
+    void drop()
+    {
+        kept = false;
+        if (referenceCount() == 0)
+            delete this;
+    }
+
+private:
+    ~Kept() override { ++g_deleted; }
+    void lastReferenceReleased() override
+    {
+        ++released;
+        if (!kept)
+            delete this;
+    }
+    void referenceRegained() override { ++regained; }
+};
+
+TEST(ComObject, LastReleaseAndRegainReachTheObjectOnce)
+{
+    g_deleted = 0;
+    auto* kept = new Kept;
+    EXPECT_EQ(kept->AddRef(), 2u);
+    EXPECT_EQ(kept->regained, 0);  // a count above zero is not a regain
+    kept->Release();
+    EXPECT_EQ(kept->Release(), 0u);
+    EXPECT_EQ(kept->released, 1);
+    EXPECT_EQ(g_deleted, 0);
+    EXPECT_EQ(kept->AddRef(), 1u);
+    EXPECT_EQ(kept->regained, 1);
+    kept->Release();
+    EXPECT_EQ(kept->released, 2);
+    kept->drop();
+    EXPECT_EQ(g_deleted, 1);
+}
+
 }  // namespace

@@ -208,6 +208,9 @@ inline constexpr DWORD D3DUSAGE_QUERY_VERTEXTEXTURE = 0x00100000;
 inline constexpr DWORD D3DUSAGE_QUERY_WRAPANDMIP = 0x00200000;
 inline constexpr DWORD D3DUSAGE_NONSECURE = 0x00800000;
 
+// SetPrivateData: the data is an IUnknown pointer, held by reference.
+inline constexpr DWORD D3DSPD_IUNKNOWN = 0x00000001;
+
 inline constexpr DWORD D3DLOCK_READONLY = 0x00000010;
 inline constexpr DWORD D3DLOCK_NOSYSLOCK = 0x00000800;
 inline constexpr DWORD D3DLOCK_NOOVERWRITE = 0x00001000;

@@ -1,3 +1,8 @@
+// The device's operations: creation and presentation parameters, the recording log, the
+// checks of objects handed back, queries, frames, resource creation and copies, the
+// fixed-function state, drawing (checked here, handed to the OpenGL backend when there is
+// one) and state blocks. Trusts nothing a caller passes: every pointer is checked against
+// the objects this device registered before it is used.
 #include "platform/d3d9/d3d9_device.h"
 
 #include "platform/d3d9/d3d9_gl.h"
@@ -24,7 +29,6 @@ constexpr DWORD KNOWN_USAGE = D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL | D3
                               D3DUSAGE_SOFTWAREPROCESSING | D3DUSAGE_DONOTCLIP | D3DUSAGE_POINTS |
                               D3DUSAGE_RTPATCHES | D3DUSAGE_NPATCHES | D3DUSAGE_DYNAMIC |
                               D3DUSAGE_AUTOGENMIPMAP | D3DUSAGE_DMAP | D3DUSAGE_NONSECURE;
-constexpr UINT MAX_PRIMITIVES = 0xFFFFF;
 constexpr UINT MAX_TEXTURE_EXTENT = 8192;
 constexpr UINT MAX_VOLUME_EXTENT = 2048;
 constexpr UINT MAX_STREAM_STRIDE = 2048;
@@ -116,10 +120,12 @@ Device* asDevice(IDirect3DDevice9* device)
 }
 
 // ---- Creation ----------------------------------------------------------------------------
-Device::Device(const DeviceConfig& config) : config_(config)
+Device::Device(const DeviceConfig& config) : config_(config), d3d_(com::ComPtr<IDirect3D9>::share(config.d3d))
 {
-    if (config_.d3d)
-        config_.d3d->AddRef();
+    D3DCAPS9 caps{};
+    fillCaps(caps, config_.adapter, config_.deviceType);
+    maxVertexIndex_ = caps.MaxVertexIndex;
+    maxPrimitiveCount_ = caps.MaxPrimitiveCount;
 }
 
 Device::~Device()
@@ -133,8 +139,6 @@ Device::~Device()
     delete backBuffer_;
     delete depthBuffer_;
     gl_.reset();
-    if (config_.d3d)
-        config_.d3d->Release();
 }
 
 HRESULT Device::create(const DeviceConfig& config, IDirect3DDevice9** device)
@@ -221,7 +225,7 @@ HRESULT Device::init()
         backBuffer_->gpuOwned = !config_.recording;
         if (HRESULT hr = backBuffer_->allocate(); FAILED(hr))
             return hr;
-        renderTarget_ = backBuffer_;
+        renderTarget_ = com::ComPtr<IDirect3DSurface9>::share(backBuffer_);
         if (depth) {
             depthBuffer_ = new Surface(this, p.AutoDepthStencilFormat, width_, height_, D3DUSAGE_DEPTHSTENCIL,
                                        D3DPOOL_DEFAULT, false);
@@ -229,7 +233,7 @@ HRESULT Device::init()
             depthBuffer_->gpuOwned = !config_.recording;
             if (HRESULT hr = depthBuffer_->allocate(); FAILED(hr))
                 return hr;
-            depthStencil_ = depthBuffer_;
+            depthStencil_ = com::ComPtr<IDirect3DSurface9>::share(depthBuffer_);
         }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -348,29 +352,6 @@ void Device::readbackSurface(Surface* surface)
     }
 }
 
-// ---- IUnknown ----------------------------------------------------------------------------
-HRESULT Device::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DDevice9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DDevice9*>(this);
-    return S_OK;
-}
-
-ULONG Device::AddRef() { return refs_.add(); }
-
-ULONG Device::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0)
-        delete this;
-    return left;
-}
-
 // ---- Queries -----------------------------------------------------------------------------
 HRESULT Device::TestCooperativeLevel()
 {
@@ -391,11 +372,9 @@ HRESULT Device::GetDirect3D(IDirect3D9** d3d9)
 {
     HRESULT hr = D3DERR_INVALIDCALL;
     if (d3d9) {
-        *d3d9 = config_.d3d;
-        if (config_.d3d) {
-            config_.d3d->AddRef();
+        *d3d9 = com::ComPtr<IDirect3D9>(d3d_).detach();
+        if (*d3d9)
             hr = D3D_OK;
-        }
     }
     recordRead("GetDirect3D", hr);
     return hr;
@@ -406,6 +385,8 @@ HRESULT Device::GetDeviceCaps(D3DCAPS9* caps)
     if (!caps)
         return D3DERR_INVALIDCALL;
     fillCaps(*caps, config_.adapter, config_.deviceType);
+    caps->MaxVertexIndex = maxVertexIndex_;
+    caps->MaxPrimitiveCount = maxPrimitiveCount_;
     if (gl_) {
         caps->MaxAnisotropy = static_cast<DWORD>(gl_->maxAnisotropy());
         if (caps->MaxAnisotropy <= 1) {
@@ -1165,7 +1146,7 @@ HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* newZStencil)
     else if (newZStencil && newZStencil != depthBuffer_)
         hr = D3DERR_NOTAVAILABLE;  // only the automatic depth buffer can be attached
     else
-        depthStencil_ = newZStencil;
+        depthStencil_ = com::ComPtr<IDirect3DSurface9>::share(newZStencil);
     record("SetDepthStencilSurface", hr, [&](recording::RecordedCall& c) {
         appendf(c.text, "%p", static_cast<void*>(newZStencil));
         c.object = newZStencil;
@@ -1866,7 +1847,7 @@ HRESULT Device::drawChecks(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT& ver
 {
     if (!inScene_ || recordingBlock_)
         return D3DERR_INVALIDCALL;
-    if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > MAX_PRIMITIVES)
+    if (type < D3DPT_POINTLIST || type > D3DPT_TRIANGLEFAN || primitiveCount > maxPrimitiveCount_)
         return D3DERR_INVALIDCALL;
     if (!state_.vertexDeclaration || state_.vertexShader || state_.pixelShader)
         return D3DERR_INVALIDCALL;
@@ -2116,17 +2097,16 @@ HRESULT Device::SetFVF(DWORD fvf)
                 decl = d.get();
         if (!decl) {
             VertexDeclaration* d = new (std::nothrow) VertexDeclaration(this);
+            auto held = com::ComPtr<IDirect3DVertexDeclaration9>::adopt(d);
             if (!d)
                 hr = E_OUTOFMEMORY;
-            else if (FAILED(hr = d->initFromFvf(fvf)))
-                d->Release();
-            else {
+            else if (SUCCEEDED(hr = d->initFromFvf(fvf))) {
                 d->makeInternal();
                 try {
-                    fvfDeclarations_.push_back(ComPtr<IDirect3DVertexDeclaration9>::adopt(d));
+                    // A failed push leaves `held` owning the declaration, which it then releases.
+                    fvfDeclarations_.push_back(std::move(held));
                     decl = d;
                 } catch (const std::bad_alloc&) {
-                    d->Release();
                     hr = E_OUTOFMEMORY;
                 }
             }
@@ -2366,47 +2346,12 @@ HRESULT Device::readDepth(std::vector<float>& depth, UINT& width, UINT& height)
 UINT Device::programCount() const { return gl_ ? gl_->programCount() : 0; }
 
 // ---- State blocks ------------------------------------------------------------------------
-StateBlock::StateBlock(Device* device, const StateMask& mask) : device_(device), mask_(mask)
+StateBlock::StateBlock(Device* device, const StateMask& mask)
+    : DeviceObject(device, ObjectKind::StateBlock), mask_(mask)
 {
-    device_->AddRef();
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::StateBlock);
 }
 
-StateBlock::~StateBlock()
-{
-    device_->unregisterObject(static_cast<IUnknown*>(this));
-    device_->Release();
-}
-
-HRESULT StateBlock::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DStateBlock9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DStateBlock9*>(this);
-    return S_OK;
-}
-
-ULONG StateBlock::AddRef() { return refs_.add(); }
-ULONG StateBlock::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0)
-        delete this;
-    return left;
-}
-
-HRESULT StateBlock::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
-    return D3D_OK;
-}
+StateBlock::~StateBlock() = default;
 
 HRESULT StateBlock::Capture()
 {

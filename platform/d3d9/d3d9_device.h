@@ -4,6 +4,7 @@
 // draws nothing and logs every call.
 #pragma once
 
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/d3d9/d3d9_resources.h"
@@ -37,15 +38,11 @@ D3DDISPLAYMODE adapterDisplayMode();
 // IDirect3D9::CheckDeviceFormat without the adapter checks).
 HRESULT checkFormatSupport(DWORD usage, D3DRESOURCETYPE type, D3DFORMAT format);
 
-class Device final : public IDirect3DDevice9 {
+class Device final : public com::ComObject<IDirect3DDevice9, IID_IDirect3DDevice9> {
 public:
     static HRESULT create(const DeviceConfig& config, IDirect3DDevice9** device);
-    ~Device();
+    ~Device() override;
 
-    // ---- IUnknown
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
     // ---- IDirect3DDevice9
     HRESULT TestCooperativeLevel() override;
     UINT GetAvailableTextureMem() override;
@@ -209,6 +206,11 @@ public:
     void setRecordReads(bool record) { recordReads_ = record; }
     void setLogging(bool logging) { logging_ = logging; }
     void setLost(bool lost) { lost_ = lost; }
+    void setDrawLimits(DWORD maxVertexIndex, DWORD maxPrimitiveCount)
+    {
+        maxVertexIndex_ = maxVertexIndex;
+        maxPrimitiveCount_ = maxPrimitiveCount;
+    }
     HRESULT readFrame(bool presented, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
     HRESULT readDepth(std::vector<float>& depth, UINT& width, UINT& height);
     UINT programCount() const;
@@ -234,7 +236,7 @@ private:
     void recordRead(const char* name, HRESULT result);
 
     DeviceConfig config_;
-    RefCount refs_;
+    com::ComPtr<IDirect3D9> d3d_;  // the creator, held for GetDirect3D
     UINT width_ = 0, height_ = 0;
     DeviceState state_;
     std::unique_ptr<GlBackend> gl_;
@@ -242,29 +244,29 @@ private:
     StateBlock* recordingBlock_ = nullptr;
     Surface* backBuffer_ = nullptr;
     Surface* depthBuffer_ = nullptr;
-    ComPtr<IDirect3DSurface9> renderTarget_;
-    ComPtr<IDirect3DSurface9> depthStencil_;
+    com::ComPtr<IDirect3DSurface9> renderTarget_;
+    com::ComPtr<IDirect3DSurface9> depthStencil_;
     bool inScene_ = false;
     bool lost_ = false;
     bool softwareVertexProcessing_ = true;
     std::unique_ptr<VertexDeclaration> fvfScratch_;
-    std::vector<ComPtr<IDirect3DVertexDeclaration9>> fvfDeclarations_;  // cache: one per FVF code seen
+    std::vector<com::ComPtr<IDirect3DVertexDeclaration9>> fvfDeclarations_;  // cache: one per FVF code seen
     std::vector<recording::RecordedCall> log_;
     bool recordReads_ = true;
     bool logging_ = true;
+    // What the capabilities state and the draws enforce: the capability record's, smaller
+    // only in tests.
+    DWORD maxVertexIndex_ = 0;
+    DWORD maxPrimitiveCount_ = 0;
     D3DCLIPSTATUS9 clipStatus_{};
     std::vector<std::array<PALETTEENTRY, 256>> palettes_;
     UINT currentPalette_ = 0xFFFF;
 };
 
-class StateBlock final : public IDirect3DStateBlock9 {
+class StateBlock final : public DeviceObject<IDirect3DStateBlock9, IID_IDirect3DStateBlock9> {
 public:
     StateBlock(Device* device, const StateMask& mask);
-    ~StateBlock();
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetDevice(IDirect3DDevice9** device) override;
+    ~StateBlock() override;
     HRESULT Capture() override;
     HRESULT Apply() override;
 
@@ -272,8 +274,6 @@ public:
     StateMask& mask() { return mask_; }
 
 private:
-    Device* device_;
-    RefCount refs_;
     StateMask mask_;
     DeviceState values_;
 };

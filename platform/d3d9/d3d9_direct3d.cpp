@@ -26,29 +26,9 @@ bool isDisplayFormat(D3DFORMAT f)
     return f == D3DFMT_X8R8G8B8 || f == D3DFMT_R5G6B5 || f == D3DFMT_X1R5G5B5 || f == D3DFMT_A2R10G10B10;
 }
 
-class Direct3D final : public IDirect3D9 {
+class Direct3D final : public com::ComObject<IDirect3D9, IID_IDirect3D9> {
 public:
     explicit Direct3D(testing::Direct3DMode mode) : mode_(mode) {}
-
-    HRESULT QueryInterface(REFIID riid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDirect3D9)
-            return E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<IDirect3D9*>(this);
-        return S_OK;
-    }
-    ULONG AddRef() override { return refs_.add(); }
-    ULONG Release() override
-    {
-        const ULONG left = refs_.release();
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     HRESULT RegisterSoftwareDevice(void*) override { return D3DERR_NOTAVAILABLE; }
     UINT GetAdapterCount() override { return 1; }
@@ -194,7 +174,6 @@ public:
     }
 
 private:
-    RefCount refs_;
     testing::Direct3DMode mode_;
 };
 
@@ -494,6 +473,12 @@ void setLogging(IDirect3DDevice9* device, bool logging)
 {
     if (Device* d = asDevice(device))
         d->setLogging(logging);
+}
+
+void setDrawLimits(IDirect3DDevice9* device, DWORD maxVertexIndex, DWORD maxPrimitiveCount)
+{
+    if (Device* d = asDevice(device))
+        d->setDrawLimits(maxVertexIndex, maxPrimitiveCount);
 }
 
 }  // namespace d3d9::recording

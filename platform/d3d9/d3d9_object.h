@@ -1,83 +1,33 @@
-// Small helpers shared by the device's objects: a reference-holding pointer for interface
-// objects, and the reference count that every object of this module starts at 1.
+// What every object a device hands out shares: the kinds the device registers (so a
+// pointer handed back can be checked before use), the binding count that keeps bound
+// objects alive, and the device's rule for holding itself, written once in DeviceObject.
+// Trusts the device to register and unregister objects and to drop its bindings before it
+// dies.
 #pragma once
 
-#include "platform/win32/win32.h"
+#include "platform/com/com_object.h"
+#include "platform/d3d9/d3d9.h"
 
-#include <atomic>
+#include <cstdint>
 #include <utility>
 
 namespace d3d9 {
 
-// Holds one reference to a COM-style object; copying adds one, destruction releases one.
-template <class T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ComPtr(T* object) : object_(object)  // adds a reference
-    {
-        if (object_)
-            object_->AddRef();
-    }
-    ComPtr(const ComPtr& other) : ComPtr(other.object_) {}
-    ComPtr(ComPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    ~ComPtr() { reset(); }
-    ComPtr& operator=(const ComPtr& other)
-    {
-        if (object_ != other.object_) {
-            T* old = object_;
-            object_ = other.object_;
-            if (object_)
-                object_->AddRef();
-            if (old)
-                old->Release();
-        }
-        return *this;
-    }
-    ComPtr& operator=(ComPtr&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            object_ = std::exchange(other.object_, nullptr);
-        }
-        return *this;
-    }
-    // Takes over a reference the caller already owns.
-    static ComPtr adopt(T* object)
-    {
-        ComPtr p;
-        p.object_ = object;
-        return p;
-    }
-    void reset()
-    {
-        if (T* old = std::exchange(object_, nullptr))
-            old->Release();
-    }
-    T* get() const { return object_; }
-    T* operator->() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-    // Hands the reference to an out pointer of an interface call.
-    T* detach() { return std::exchange(object_, nullptr); }
+class Device;
 
-private:
-    T* object_ = nullptr;
+// What a registered object is, so a pointer handed back to the device can be checked
+// before it is used (a released or foreign object is refused, never dereferenced).
+enum class ObjectKind : std::uint8_t {
+    Texture,
+    CubeTexture,
+    VolumeTexture,
+    Surface,
+    Volume,
+    VertexBuffer,
+    IndexBuffer,
+    VertexDeclaration,
+    StateBlock,
 };
-
-// Single-threaded devices still count atomically: a test may release from another thread.
-class RefCount {
-public:
-    ULONG add() { return ++count_; }
-    ULONG release() { return --count_; }
-    ULONG value() const { return count_; }
-
-private:
-    std::atomic<ULONG> count_{1};
-};
-
-}  // namespace d3d9
-
-namespace d3d9 {
 
 // What the device binds (textures, buffers, declarations) is held by a binding count
 // beside the public references, as the platform does: a bound object stays alive, but only
@@ -125,6 +75,34 @@ public:
 private:
     T* object_ = nullptr;
     Bindable* binding_ = nullptr;
+};
+
+// An object of a device. While it has public references it holds one reference to the
+// device; at zero it gives that back, and is deleted once nothing binds it either. Handed
+// out again from zero (GetTexture, GetIndices ...) it takes the device again. A part of
+// another object (a texture's level) shares its owner's references and holds nothing.
+// Defined in d3d9_resources.cpp, for the interface lists instantiated there.
+template <class Interface, const IID&... Ids>
+class DeviceObject : public com::ComObject<Interface, Ids...>, public Bindable {
+public:
+    HRESULT GetDevice(IDirect3DDevice9** device) override;
+    void bindAdd() override { ++binds_; }
+    void bindRelease() override;
+    // Objects the device keeps for itself hold no reference to it (it would never die).
+    void makeInternal();
+
+protected:
+    DeviceObject(Device* device, ObjectKind kind, IUnknown* owner = nullptr);
+    ~DeviceObject() override;
+    void lastReferenceReleased() override;
+    void referenceRegained() override;
+
+    Device* device_;
+
+private:
+    std::uint32_t binds_ = 0;
+    bool deviceHeld_;
+    bool internal_ = false;
 };
 
 }  // namespace d3d9

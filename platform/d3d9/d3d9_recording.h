@@ -84,4 +84,8 @@ void setRecordReads(IDirect3DDevice9* device, bool record);
 // every argument, which is what a benchmark of the layer's own cost wants.
 void setLogging(IDirect3DDevice9* device, bool logging);
 
+// Makes a device state (and its draws enforce) smaller index and primitive limits than its
+// own, for tests of how callers meet a smaller device.
+void setDrawLimits(IDirect3DDevice9* device, DWORD maxVertexIndex, DWORD maxPrimitiveCount);
+
 }  // namespace d3d9::recording

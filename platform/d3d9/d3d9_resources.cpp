@@ -1,3 +1,8 @@
+// The resources' own operations: private data, texture storage and its locks, the device's
+// rule for the objects it hands out (DeviceObject), the texture, surface, volume and buffer
+// classes, and vertex declarations (their layouts come from the vertex-format table).
+// Trusts the device to have checked creation arguments; locks and descriptions check
+// their own.
 #include "platform/d3d9/d3d9_resources.h"
 
 #include "platform/d3d9/d3d9_device.h"
@@ -10,13 +15,6 @@
 namespace d3d9 {
 
 // ---- Private data ------------------------------------------------------------------------
-PrivateData::~PrivateData()
-{
-    for (PrivateDataEntry& e : entries_)
-        if (e.object)
-            e.object->Release();
-}
-
 HRESULT PrivateData::set(REFGUID guid, const void* data, DWORD size, DWORD flags)
 {
     if (!data && size)
@@ -30,16 +28,12 @@ HRESULT PrivateData::set(REFGUID guid, const void* data, DWORD size, DWORD flags
         if (flags & D3DSPD_IUNKNOWN) {
             IUnknown* object = nullptr;
             std::memcpy(&object, data, sizeof object);
-            entry.object = object;
-            if (object)
-                object->AddRef();
+            entry.object = com::ComPtr<IUnknown>::share(object);
         } else {
             entry.data.assign(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
         }
         entries_.push_back(std::move(entry));
     } catch (const std::bad_alloc&) {
-        if (entry.object)
-            entry.object->Release();
         return E_OUTOFMEMORY;
     }
     return D3D_OK;
@@ -62,8 +56,8 @@ HRESULT PrivateData::get(REFGUID guid, void* data, DWORD* size) const
             return D3DERR_MOREDATA;
         }
         if (e.object) {
-            e.object->AddRef();
-            std::memcpy(data, &e.object, sizeof e.object);
+            IUnknown* handed = com::ComPtr<IUnknown>(e.object).detach();
+            std::memcpy(data, &handed, sizeof handed);
         } else if (need) {
             std::memcpy(data, e.data.data(), need);
         }
@@ -77,8 +71,6 @@ HRESULT PrivateData::free(REFGUID guid)
 {
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
         if (it->guid == guid) {
-            if (it->object)
-                it->object->Release();
             entries_.erase(it);
             return D3D_OK;
         }
@@ -190,55 +182,24 @@ HRESULT unlockSubresource(TextureStorage& storage, UINT face, UINT level)
     return D3D_OK;
 }
 
-// ---- Resource base -----------------------------------------------------------------------
-template <class I>
-ResourceBase<I>::ResourceBase(Device* device, ObjectKind kind) : device_(device), kind_(kind)
+// ---- The device's rule for its objects --------------------------------------------------
+template <class I, const IID&... Ids>
+DeviceObject<I, Ids...>::DeviceObject(Device* device, ObjectKind kind, IUnknown* owner)
+    : com::ComObject<I, Ids...>(owner), device_(device), deviceHeld_(owner == nullptr)
 {
-    device_->AddRef();
+    if (deviceHeld_)
+        device_->AddRef();
     device_->registerObject(static_cast<IUnknown*>(this), kind);
 }
 
-template <class I>
-ResourceBase<I>::~ResourceBase()
+template <class I, const IID&... Ids>
+DeviceObject<I, Ids...>::~DeviceObject()
 {
     device_->unregisterObject(static_cast<IUnknown*>(this));
 }
 
-template <class I>
-void ResourceBase<I>::bindRelease()
-{
-    if (--binds_ == 0 && refs_.value() == 0)
-        delete this;
-}
-
-template <class I>
-ULONG ResourceBase<I>::AddRef()
-{
-    const ULONG count = refs_.add();
-    if (count == 1 && !deviceHeld_) {  // handed out again by the device (GetTexture, GetIndices ...)
-        device_->AddRef();
-        deviceHeld_ = true;
-    }
-    return count;
-}
-
-template <class I>
-ULONG ResourceBase<I>::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0) {
-        Device* device = device_;
-        const bool held = std::exchange(deviceHeld_, false);
-        if (binds_ == 0)
-            delete this;
-        if (held)
-            device->Release();
-    }
-    return left;
-}
-
-template <class I>
-HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** device)
+template <class I, const IID&... Ids>
+HRESULT DeviceObject<I, Ids...>::GetDevice(IDirect3DDevice9** device)
 {
     if (!device)
         return D3DERR_INVALIDCALL;
@@ -247,68 +208,99 @@ HRESULT ResourceBase<I>::GetDevice(IDirect3DDevice9** device)
     return D3D_OK;
 }
 
-template <class I>
-HRESULT ResourceBase<I>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
+template <class I, const IID&... Ids>
+void DeviceObject<I, Ids...>::bindRelease()
+{
+    if (--binds_ == 0 && this->referenceCount() == 0)
+        delete this;
+}
+
+template <class I, const IID&... Ids>
+void DeviceObject<I, Ids...>::makeInternal()
+{
+    internal_ = true;
+    if (std::exchange(deviceHeld_, false))
+        device_->Release();
+}
+
+template <class I, const IID&... Ids>
+void DeviceObject<I, Ids...>::lastReferenceReleased()
+{
+    Device* device = device_;
+    const bool held = std::exchange(deviceHeld_, false);
+    if (binds_ == 0)
+        delete this;
+    if (held)
+        device->Release();
+}
+
+template <class I, const IID&... Ids>
+void DeviceObject<I, Ids...>::referenceRegained()
+{
+    if (!deviceHeld_ && !internal_) {
+        device_->AddRef();
+        deviceHeld_ = true;
+    }
+}
+
+template class DeviceObject<IDirect3DTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9, IID_IDirect3DTexture9>;
+template class DeviceObject<IDirect3DCubeTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9,
+                            IID_IDirect3DCubeTexture9>;
+template class DeviceObject<IDirect3DVolumeTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9,
+                            IID_IDirect3DVolumeTexture9>;
+template class DeviceObject<IDirect3DSurface9, IID_IDirect3DResource9, IID_IDirect3DSurface9>;
+template class DeviceObject<IDirect3DVolume9, IID_IDirect3DVolume9>;
+template class DeviceObject<IDirect3DVertexBuffer9, IID_IDirect3DResource9, IID_IDirect3DVertexBuffer9>;
+template class DeviceObject<IDirect3DIndexBuffer9, IID_IDirect3DResource9, IID_IDirect3DIndexBuffer9>;
+template class DeviceObject<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9>;
+template class DeviceObject<IDirect3DStateBlock9, IID_IDirect3DStateBlock9>;
+
+// ---- Resource base -----------------------------------------------------------------------
+template <class I, const IID&... Ids>
+HRESULT ResourceBase<I, Ids...>::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
 {
     return private_.set(guid, data, size, flags);
 }
 
-template <class I>
-HRESULT ResourceBase<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
+template <class I, const IID&... Ids>
+HRESULT ResourceBase<I, Ids...>::GetPrivateData(REFGUID guid, void* data, DWORD* size)
 {
     return private_.get(guid, data, size);
 }
 
-template <class I>
-HRESULT ResourceBase<I>::FreePrivateData(REFGUID guid)
+template <class I, const IID&... Ids>
+HRESULT ResourceBase<I, Ids...>::FreePrivateData(REFGUID guid)
 {
     return private_.free(guid);
 }
 
-template class ResourceBase<IDirect3DTexture9>;
-template class ResourceBase<IDirect3DCubeTexture9>;
-template class ResourceBase<IDirect3DVolumeTexture9>;
-template class ResourceBase<IDirect3DVertexBuffer9>;
-template class ResourceBase<IDirect3DIndexBuffer9>;
+template class ResourceBase<IDirect3DTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9, IID_IDirect3DTexture9>;
+template class ResourceBase<IDirect3DCubeTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9,
+                            IID_IDirect3DCubeTexture9>;
+template class ResourceBase<IDirect3DVolumeTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9,
+                            IID_IDirect3DVolumeTexture9>;
+template class ResourceBase<IDirect3DSurface9, IID_IDirect3DResource9, IID_IDirect3DSurface9>;
+template class ResourceBase<IDirect3DVertexBuffer9, IID_IDirect3DResource9, IID_IDirect3DVertexBuffer9>;
+template class ResourceBase<IDirect3DIndexBuffer9, IID_IDirect3DResource9, IID_IDirect3DIndexBuffer9>;
 
 // ---- Texture base ------------------------------------------------------------------------
-template <class I>
-TextureBase<I>::~TextureBase()
+template <class I, const IID& Own>
+TextureBase<I, Own>::~TextureBase()
 {
     if (storage_.glName)
         device_->releaseGlTexture(storage_.glName);
 }
 
-template <class I>
-HRESULT TextureBase<I>::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    bool match = riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DBaseTexture9;
-    if (kind_ == ObjectKind::Texture)
-        match = match || riid == IID_IDirect3DTexture9;
-    if (kind_ == ObjectKind::CubeTexture)
-        match = match || riid == IID_IDirect3DCubeTexture9;
-    if (kind_ == ObjectKind::VolumeTexture)
-        match = match || riid == IID_IDirect3DVolumeTexture9;
-    if (!match)
-        return E_NOINTERFACE;
-    this->AddRef();
-    *object = static_cast<I*>(this);
-    return S_OK;
-}
-
-template <class I>
-DWORD TextureBase<I>::SetPriority(DWORD priority)
+template <class I, const IID& Own>
+DWORD TextureBase<I, Own>::SetPriority(DWORD priority)
 {
     const DWORD old = priority_;
     if (storage_.pool == D3DPOOL_MANAGED)
         priority_ = priority;
     return old;
 }
-template <class I>
-DWORD TextureBase<I>::SetLOD(DWORD lod)
+template <class I, const IID& Own>
+DWORD TextureBase<I, Own>::SetLOD(DWORD lod)
 {
     const DWORD old = storage_.lod;
     if (storage_.pool == D3DPOOL_MANAGED) {
@@ -317,30 +309,30 @@ DWORD TextureBase<I>::SetLOD(DWORD lod)
     }
     return old;
 }
-template <class I>
-DWORD TextureBase<I>::GetLOD()
+template <class I, const IID& Own>
+DWORD TextureBase<I, Own>::GetLOD()
 {
     return storage_.lod;
 }
-template <class I>
-HRESULT TextureBase<I>::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE filter)
+template <class I, const IID& Own>
+HRESULT TextureBase<I, Own>::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE filter)
 {
     if (filter != D3DTEXF_POINT && filter != D3DTEXF_LINEAR)
         return D3DERR_INVALIDCALL;
     storage_.autoGenFilter = filter;
     return D3D_OK;
 }
-template <class I>
-void TextureBase<I>::GenerateMipSubLevels()
+template <class I, const IID& Own>
+void TextureBase<I, Own>::GenerateMipSubLevels()
 {
     // Automatic levels are made by the GL mirror when level 0 is uploaded.
     if (storage_.usage & D3DUSAGE_AUTOGENMIPMAP)
         storage_.markAllDirty();
 }
 
-template class TextureBase<IDirect3DTexture9>;
-template class TextureBase<IDirect3DCubeTexture9>;
-template class TextureBase<IDirect3DVolumeTexture9>;
+template class TextureBase<IDirect3DTexture9, IID_IDirect3DTexture9>;
+template class TextureBase<IDirect3DCubeTexture9, IID_IDirect3DCubeTexture9>;
+template class TextureBase<IDirect3DVolumeTexture9, IID_IDirect3DVolumeTexture9>;
 
 namespace {
 
@@ -581,15 +573,15 @@ HRESULT VolumeTexture::AddDirtyBox(const D3DBOX*)
 }
 
 // ---- Surface -----------------------------------------------------------------------------
+// A level's references are its texture's: the surface lives as long as the texture.
 Surface::Surface(Device* device, IUnknown* container, TextureStorage* storage, UINT face, UINT level)
-    : device_(device), container_(container), storage_(storage), face_(face), level_(level)
+    : ResourceBase(device, ObjectKind::Surface, container), container_(container), storage_(storage), face_(face),
+      level_(level)
 {
-    holdsDevice_ = false;  // the container holds the device
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::Surface);
 }
 
 Surface::Surface(Device* device, D3DFORMAT format, UINT width, UINT height, DWORD usage, D3DPOOL pool, bool lockable)
-    : device_(device), own_(std::make_unique<TextureStorage>())
+    : ResourceBase(device, ObjectKind::Surface), own_(std::make_unique<TextureStorage>())
 {
     storage_ = own_.get();
     storage_->type = D3DRTYPE_SURFACE;
@@ -603,76 +595,22 @@ Surface::Surface(Device* device, D3DFORMAT format, UINT width, UINT height, DWOR
     storage_->pool = pool;
     if (lockable && pool == D3DPOOL_DEFAULT)
         storage_->usage |= D3DUSAGE_DYNAMIC;
-    device_->AddRef();
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::Surface);
 }
 
 Surface::~Surface()
 {
-    device_->unregisterObject(static_cast<IUnknown*>(this));
     if (own_ && own_->glName)
         device_->releaseGlTexture(own_->glName);
-    if (holdsDevice_)
-        device_->Release();
-}
-
-void Surface::makeInternal()
-{
-    if (holdsDevice_) {
-        holdsDevice_ = false;
-        device_->Release();
-    }
 }
 
 HRESULT Surface::allocate() { return own_ ? own_->allocate() : D3DERR_INVALIDCALL; }
 
-HRESULT Surface::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DResource9 && riid != IID_IDirect3DSurface9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DSurface9*>(this);
-    return S_OK;
-}
-
-// A level's references are its texture's: the surface lives as long as the texture.
-ULONG Surface::AddRef() { return container_ ? container_->AddRef() : refs_.add(); }
-
-ULONG Surface::Release()
-{
-    if (container_)
-        return container_->Release();
-    const ULONG left = refs_.release();
-    if (left == 0)
-        delete this;
-    return left;
-}
-
-HRESULT Surface::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
-    return D3D_OK;
-}
-
-HRESULT Surface::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
-{
-    return private_.set(guid, data, size, flags);
-}
-HRESULT Surface::GetPrivateData(REFGUID guid, void* data, DWORD* size) { return private_.get(guid, data, size); }
-HRESULT Surface::FreePrivateData(REFGUID guid) { return private_.free(guid); }
 DWORD Surface::SetPriority(DWORD priority)
 {
     const DWORD old = priority_;
     priority_ = priority;
     return old;
 }
-DWORD Surface::GetPriority() { return priority_; }
 
 HRESULT Surface::GetContainer(REFIID riid, void** container)
 {
@@ -712,34 +650,12 @@ HRESULT Surface::ReleaseDC(HDC) { return D3DERR_INVALIDCALL; }
 
 // ---- Volume ------------------------------------------------------------------------------
 Volume::Volume(Device* device, VolumeTexture* container, UINT level)
-    : device_(device), container_(container), level_(level)
+    : DeviceObject(device, ObjectKind::Volume, container), container_(container), level_(level)
 {
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::Volume);
 }
 
-Volume::~Volume() { device_->unregisterObject(static_cast<IUnknown*>(this)); }
+Volume::~Volume() = default;
 
-HRESULT Volume::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DVolume9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DVolume9*>(this);
-    return S_OK;
-}
-ULONG Volume::AddRef() { return container_->AddRef(); }
-ULONG Volume::Release() { return container_->Release(); }
-HRESULT Volume::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
-    return D3D_OK;
-}
 HRESULT Volume::SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags)
 {
     return private_.set(guid, data, size, flags);
@@ -795,36 +711,23 @@ HRESULT BufferStorage::unlock()
     return D3D_OK;
 }
 
-template <class I>
-BufferBase<I>::~BufferBase()
+template <class I, const IID& Own>
+BufferBase<I, Own>::~BufferBase()
 {
     if (storage_.glName)
         device_->releaseGlBuffer(storage_.glName);
 }
 
-template <class I>
-HRESULT BufferBase<I>::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    const IID& own = kind_ == ObjectKind::VertexBuffer ? IID_IDirect3DVertexBuffer9 : IID_IDirect3DIndexBuffer9;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DResource9 && riid != own)
-        return E_NOINTERFACE;
-    this->AddRef();
-    *object = static_cast<I*>(this);
-    return S_OK;
-}
-template <class I>
-DWORD BufferBase<I>::SetPriority(DWORD priority)
+template <class I, const IID& Own>
+DWORD BufferBase<I, Own>::SetPriority(DWORD priority)
 {
     const DWORD old = priority_;
     priority_ = priority;
     return old;
 }
 
-template class BufferBase<IDirect3DVertexBuffer9>;
-template class BufferBase<IDirect3DIndexBuffer9>;
+template class BufferBase<IDirect3DVertexBuffer9, IID_IDirect3DVertexBuffer9>;
+template class BufferBase<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9>;
 
 namespace {
 HRESULT allocateBuffer(BufferStorage& s, UINT length)
@@ -909,101 +812,6 @@ UINT IndexBuffer::maxIndex(UINT first, UINT count)
 }
 
 // ---- Vertex declarations -----------------------------------------------------------------
-UINT declTypeSize(BYTE type)
-{
-    switch (type) {
-    case D3DDECLTYPE_FLOAT1: return 4;
-    case D3DDECLTYPE_FLOAT2: return 8;
-    case D3DDECLTYPE_FLOAT3: return 12;
-    case D3DDECLTYPE_FLOAT4: return 16;
-    case D3DDECLTYPE_D3DCOLOR: return 4;
-    case D3DDECLTYPE_UBYTE4: return 4;
-    case D3DDECLTYPE_SHORT2: return 4;
-    case D3DDECLTYPE_SHORT4: return 8;
-    case D3DDECLTYPE_UBYTE4N: return 4;
-    case D3DDECLTYPE_SHORT2N: return 4;
-    case D3DDECLTYPE_SHORT4N: return 8;
-    case D3DDECLTYPE_USHORT2N: return 4;
-    case D3DDECLTYPE_USHORT4N: return 8;
-    case D3DDECLTYPE_UDEC3: return 4;
-    case D3DDECLTYPE_DEC3N: return 4;
-    case D3DDECLTYPE_FLOAT16_2: return 4;
-    case D3DDECLTYPE_FLOAT16_4: return 8;
-    default: return 0;
-    }
-}
-
-bool declarationFromFvf(DWORD fvf, std::vector<D3DVERTEXELEMENT9>& out)
-{
-    out.clear();
-    // Bits outside the known ones make the code invalid.
-    constexpr DWORD KNOWN = D3DFVF_POSITION_MASK | D3DFVF_NORMAL | D3DFVF_PSIZE | D3DFVF_DIFFUSE |
-                            D3DFVF_SPECULAR | D3DFVF_TEXCOUNT_MASK | D3DFVF_LASTBETA_UBYTE4 |
-                            D3DFVF_LASTBETA_D3DCOLOR | 0xFFFF0000u;
-    if (fvf & ~KNOWN)
-        return false;
-    WORD offset = 0;
-    auto add = [&](BYTE type, BYTE usage, BYTE index) {
-        out.push_back({0, offset, type, D3DDECLMETHOD_DEFAULT, usage, index});
-        offset = static_cast<WORD>(offset + declTypeSize(type));
-    };
-    const DWORD position = fvf & D3DFVF_POSITION_MASK;
-    int weights = 0;
-    switch (position) {
-    case 0: break;
-    case D3DFVF_XYZ: add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0); break;
-    case D3DFVF_XYZRHW: add(D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITIONT, 0); break;
-    case D3DFVF_XYZW: add(D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_POSITION, 0); break;
-    case D3DFVF_XYZB1: weights = 1; break;
-    case D3DFVF_XYZB2: weights = 2; break;
-    case D3DFVF_XYZB3: weights = 3; break;
-    case D3DFVF_XYZB4: weights = 4; break;
-    case D3DFVF_XYZB5: weights = 5; break;
-    default: return false;
-    }
-    if (weights) {
-        add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0);
-        const bool lastIndices = (fvf & (D3DFVF_LASTBETA_UBYTE4 | D3DFVF_LASTBETA_D3DCOLOR)) != 0;
-        const int blend = lastIndices ? weights - 1 : weights;
-        if (blend > 0)
-            add(static_cast<BYTE>(D3DDECLTYPE_FLOAT1 + (blend - 1)), D3DDECLUSAGE_BLENDWEIGHT, 0);
-        if (lastIndices)
-            add((fvf & D3DFVF_LASTBETA_UBYTE4) ? D3DDECLTYPE_UBYTE4 : D3DDECLTYPE_D3DCOLOR,
-                D3DDECLUSAGE_BLENDINDICES, 0);
-    }
-    if (fvf & D3DFVF_NORMAL)
-        add(D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_NORMAL, 0);
-    if (fvf & D3DFVF_PSIZE)
-        add(D3DDECLTYPE_FLOAT1, D3DDECLUSAGE_PSIZE, 0);
-    if (fvf & D3DFVF_DIFFUSE)
-        add(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 0);
-    if (fvf & D3DFVF_SPECULAR)
-        add(D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 1);
-    const DWORD texCount = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
-    if (texCount > 8)
-        return false;
-    for (DWORD i = 0; i < texCount; ++i) {
-        const DWORD size = (fvf >> (16 + i * 2)) & 3;
-        const BYTE type = size == D3DFVF_TEXTUREFORMAT1   ? D3DDECLTYPE_FLOAT1
-                          : size == D3DFVF_TEXTUREFORMAT3 ? D3DDECLTYPE_FLOAT3
-                          : size == D3DFVF_TEXTUREFORMAT4 ? D3DDECLTYPE_FLOAT4
-                                                          : D3DDECLTYPE_FLOAT2;
-        add(type, D3DDECLUSAGE_TEXCOORD, static_cast<BYTE>(i));
-    }
-    return true;
-}
-
-UINT fvfVertexSize(DWORD fvf)
-{
-    std::vector<D3DVERTEXELEMENT9> elements;
-    if (!declarationFromFvf(fvf, elements))
-        return 0;
-    UINT size = 0;
-    for (const D3DVERTEXELEMENT9& e : elements)
-        size = std::max<UINT>(size, e.Offset + declTypeSize(e.Type));
-    return size;
-}
-
 namespace {
 std::uint64_t nextDeclarationId()
 {
@@ -1012,26 +820,12 @@ std::uint64_t nextDeclarationId()
 }
 }  // namespace
 
-VertexDeclaration::VertexDeclaration(Device* device) : device_(device), id_(nextDeclarationId())
+VertexDeclaration::VertexDeclaration(Device* device)
+    : DeviceObject(device, ObjectKind::VertexDeclaration), id_(nextDeclarationId())
 {
-    device_->AddRef();
-    device_->registerObject(static_cast<IUnknown*>(this), ObjectKind::VertexDeclaration);
 }
 
-VertexDeclaration::~VertexDeclaration() { device_->unregisterObject(static_cast<IUnknown*>(this)); }
-
-void VertexDeclaration::makeInternal()
-{
-    internal_ = true;
-    if (std::exchange(deviceHeld_, false))
-        device_->Release();
-}
-
-void VertexDeclaration::bindRelease()
-{
-    if (--binds_ == 0 && refs_.value() == 0)
-        delete this;
-}
+VertexDeclaration::~VertexDeclaration() = default;
 
 HRESULT VertexDeclaration::init(const D3DVERTEXELEMENT9* elements)
 {
@@ -1044,10 +838,9 @@ HRESULT VertexDeclaration::init(const D3DVERTEXELEMENT9* elements)
             const D3DVERTEXELEMENT9& e = elements[i];
             if (e.Stream == 0xFF && e.Type == D3DDECLTYPE_UNUSED)
                 break;
-            const UINT size = declTypeSize(e.Type);
-            if (!size || e.Stream >= MAX_STREAMS || e.Method > D3DDECLMETHOD_LOOKUPPRESAMPLED ||
-                e.Usage > D3DDECLUSAGE_SAMPLE || e.Offset % 4)
+            if (!isKnownElement(e) || e.Stream >= MAX_STREAMS || e.Offset % 4)
                 return D3DERR_INVALIDCALL;
+            const UINT size = declTypeSize(e.Type);
             for (const VertexElement& other : elements_)
                 if (other.element.Usage == e.Usage && other.element.UsageIndex == e.UsageIndex)
                     return D3DERR_INVALIDCALL;  // each usage and index once
@@ -1061,54 +854,16 @@ HRESULT VertexDeclaration::init(const D3DVERTEXELEMENT9* elements)
 
 HRESULT VertexDeclaration::initFromFvf(DWORD fvf)
 {
-    std::vector<D3DVERTEXELEMENT9> elements;
-    if (!declarationFromFvf(fvf, elements))
+    FvfLayout layout;
+    if (!fvfLayout(fvf, layout))
         return D3DERR_INVALIDCALL;
-    for (const D3DVERTEXELEMENT9& e : elements)
-        elements_.push_back({e, declTypeSize(e.Type)});
+    try {
+        for (UINT i = 0; i < layout.count; ++i)
+            elements_.push_back({layout.elements[i], declTypeSize(layout.elements[i].Type)});
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     fvf_ = fvf;
-    return D3D_OK;
-}
-
-HRESULT VertexDeclaration::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDirect3DVertexDeclaration9)
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IDirect3DVertexDeclaration9*>(this);
-    return S_OK;
-}
-ULONG VertexDeclaration::AddRef()
-{
-    const ULONG count = refs_.add();
-    if (count == 1 && !deviceHeld_ && !internal_) {
-        device_->AddRef();
-        deviceHeld_ = true;
-    }
-    return count;
-}
-ULONG VertexDeclaration::Release()
-{
-    const ULONG left = refs_.release();
-    if (left == 0) {
-        Device* device = device_;
-        const bool held = std::exchange(deviceHeld_, false);
-        if (binds_ == 0)
-            delete this;
-        if (held)
-            device->Release();
-    }
-    return left;
-}
-HRESULT VertexDeclaration::GetDevice(IDirect3DDevice9** device)
-{
-    if (!device)
-        return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *device = device_;
     return D3D_OK;
 }
 

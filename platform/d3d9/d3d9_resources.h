@@ -4,9 +4,11 @@
 // buffers into GL objects when a draw needs them and the memory copy has changed.
 #pragma once
 
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_formats.h"
 #include "platform/d3d9/d3d9_object.h"
+#include "platform/d3d9/d3d9_vertex_formats.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,30 +18,15 @@ namespace d3d9 {
 
 class Device;
 
-// What a registered object is, so a pointer handed back to the device can be checked
-// before it is used (a released or foreign object is refused, never dereferenced).
-enum class ObjectKind : std::uint8_t {
-    Texture,
-    CubeTexture,
-    VolumeTexture,
-    Surface,
-    Volume,
-    VertexBuffer,
-    IndexBuffer,
-    VertexDeclaration,
-    StateBlock,
-};
-
 struct PrivateDataEntry {
     GUID guid;
     std::vector<std::uint8_t> data;
-    IUnknown* object = nullptr;  // D3DSPD_IUNKNOWN: the data is a referenced object
+    com::ComPtr<IUnknown> object;  // D3DSPD_IUNKNOWN: the data is a referenced object
 };
 
 // Private data, shared by every resource kind.
 class PrivateData {
 public:
-    ~PrivateData();
     HRESULT set(REFGUID guid, const void* data, DWORD size, DWORD flags);
     HRESULT get(REFGUID guid, void* data, DWORD* size) const;
     HRESULT free(REFGUID guid);
@@ -47,8 +34,6 @@ public:
 private:
     std::vector<PrivateDataEntry> entries_;
 };
-
-inline constexpr DWORD D3DSPD_IUNKNOWN = 0x00000001;
 
 // One level of one face: its size, layout and bytes, and its lock.
 struct Subresource {
@@ -95,44 +80,37 @@ HRESULT unlockSubresource(TextureStorage& storage, UINT face, UINT level);
 class Surface;
 class Volume;
 
-// What every texture and buffer shares: the device it belongs to (held while the object
-// has public references), the public and binding counts, private data and priority.
-template <class Interface>
-class ResourceBase : public Interface, public Bindable {
+// What every texture, buffer and surface shares beside the device's rule: private data
+// and priority.
+template <class Interface, const IID&... Ids>
+class ResourceBase : public DeviceObject<Interface, Ids...> {
 public:
-    ResourceBase(Device* device, ObjectKind kind);
-    virtual ~ResourceBase();
-
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetDevice(IDirect3DDevice9** device) override;
     HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override;
     HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override;
     HRESULT FreePrivateData(REFGUID guid) override;
     DWORD GetPriority() override { return priority_; }
     void PreLoad() override {}
-    void bindAdd() override { ++binds_; }
-    void bindRelease() override;
 
 protected:
-    Device* device_;
-    ObjectKind kind_;
-    RefCount refs_;
-    std::uint32_t binds_ = 0;
-    bool deviceHeld_ = true;
+    ResourceBase(Device* device, ObjectKind kind, IUnknown* owner = nullptr)
+        : DeviceObject<Interface, Ids...>(device, kind, owner)
+    {
+    }
+
     PrivateData private_;
     DWORD priority_ = 0;
 };
 
 // Common part of the three texture classes.
-template <class Interface>
-class TextureBase : public ResourceBase<Interface> {
+template <class Interface, const IID& Own>
+class TextureBase : public ResourceBase<Interface, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9, Own> {
 public:
-    TextureBase(Device* device, ObjectKind kind) : ResourceBase<Interface>(device, kind) {}
+    TextureBase(Device* device, ObjectKind kind)
+        : ResourceBase<Interface, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9, Own>(device, kind)
+    {
+    }
     ~TextureBase() override;
 
-    // IUnknown
-    HRESULT QueryInterface(REFIID riid, void** object) override;
     // IDirect3DResource9
     DWORD SetPriority(DWORD priority) override;
     D3DRESOURCETYPE GetType() override { return storage_.type; }
@@ -148,13 +126,12 @@ public:
     Device* device() const { return this->device_; }
 
 protected:
-    using ResourceBase<Interface>::device_;
-    using ResourceBase<Interface>::kind_;
-    using ResourceBase<Interface>::priority_;
+    using ResourceBase<Interface, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9, Own>::device_;
+    using ResourceBase<Interface, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9, Own>::priority_;
     TextureStorage storage_;
 };
 
-class Texture final : public TextureBase<IDirect3DTexture9> {
+class Texture final : public TextureBase<IDirect3DTexture9, IID_IDirect3DTexture9> {
 public:
     Texture(Device* device) : TextureBase(device, ObjectKind::Texture) {}
     ~Texture() override;
@@ -170,7 +147,7 @@ private:
     std::vector<std::unique_ptr<Surface>> surfaces_;
 };
 
-class CubeTexture final : public TextureBase<IDirect3DCubeTexture9> {
+class CubeTexture final : public TextureBase<IDirect3DCubeTexture9, IID_IDirect3DCubeTexture9> {
 public:
     CubeTexture(Device* device) : TextureBase(device, ObjectKind::CubeTexture) {}
     ~CubeTexture() override;
@@ -187,7 +164,7 @@ private:
     std::vector<std::unique_ptr<Surface>> surfaces_;
 };
 
-class VolumeTexture final : public TextureBase<IDirect3DVolumeTexture9> {
+class VolumeTexture final : public TextureBase<IDirect3DVolumeTexture9, IID_IDirect3DVolumeTexture9> {
 public:
     VolumeTexture(Device* device) : TextureBase(device, ObjectKind::VolumeTexture) {}
     ~VolumeTexture() override;
@@ -208,25 +185,16 @@ private:
 // A surface is either a level of a texture (its references are the container's) or a
 // stand-alone surface (render target, depth buffer, offscreen plain, the back buffer) with
 // its own storage of one level.
-class Surface final : public IDirect3DSurface9 {
+class Surface final : public ResourceBase<IDirect3DSurface9, IID_IDirect3DResource9, IID_IDirect3DSurface9> {
 public:
     // Level of a texture.
     Surface(Device* device, IUnknown* container, TextureStorage* storage, UINT face, UINT level);
     // Stand-alone.
     Surface(Device* device, D3DFORMAT format, UINT width, UINT height, DWORD usage, D3DPOOL pool, bool lockable);
-    ~Surface();
+    ~Surface() override;
     HRESULT allocate();  // stand-alone only
 
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetDevice(IDirect3DDevice9** device) override;
-    HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override;
-    HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override;
-    HRESULT FreePrivateData(REFGUID guid) override;
     DWORD SetPriority(DWORD priority) override;
-    DWORD GetPriority() override;
-    void PreLoad() override {}
     D3DRESOURCETYPE GetType() override { return D3DRTYPE_SURFACE; }
     HRESULT GetContainer(REFIID riid, void** container) override;
     HRESULT GetDesc(D3DSURFACE_DESC* desc) override;
@@ -245,30 +213,20 @@ public:
     // The back buffer and the automatic depth buffer live on the GPU: the device reads
     // them back before their bytes are used.
     bool gpuOwned = false;
-    // Objects the device keeps for itself hold no reference to it (it would never die).
-    void makeInternal();
 
 private:
-    Device* device_;
     IUnknown* container_ = nullptr;
     TextureStorage* storage_ = nullptr;
     std::unique_ptr<TextureStorage> own_;
     UINT face_ = 0, level_ = 0;
     DWORD descUsage_ = 0;  // the usage asked for (a lockable target is kept as dynamic)
-    RefCount refs_;
-    PrivateData private_;
-    DWORD priority_ = 0;
-    bool holdsDevice_ = true;
 };
 
-class Volume final : public IDirect3DVolume9 {
+// A level of a volume texture: its references are the texture's.
+class Volume final : public DeviceObject<IDirect3DVolume9, IID_IDirect3DVolume9> {
 public:
     Volume(Device* device, VolumeTexture* container, UINT level);
-    ~Volume();
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetDevice(IDirect3DDevice9** device) override;
+    ~Volume() override;
     HRESULT SetPrivateData(REFGUID guid, const void* data, DWORD size, DWORD flags) override;
     HRESULT GetPrivateData(REFGUID guid, void* data, DWORD* size) override;
     HRESULT FreePrivateData(REFGUID guid) override;
@@ -281,7 +239,6 @@ public:
     UINT level() const { return level_; }
 
 private:
-    Device* device_;
     VolumeTexture* container_;
     UINT level_;
     PrivateData private_;
@@ -303,12 +260,11 @@ struct BufferStorage {
     HRESULT unlock();
 };
 
-template <class Interface>
-class BufferBase : public ResourceBase<Interface> {
+template <class Interface, const IID& Own>
+class BufferBase : public ResourceBase<Interface, IID_IDirect3DResource9, Own> {
 public:
-    BufferBase(Device* device, ObjectKind kind) : ResourceBase<Interface>(device, kind) {}
+    BufferBase(Device* device, ObjectKind kind) : ResourceBase<Interface, IID_IDirect3DResource9, Own>(device, kind) {}
     ~BufferBase() override;
-    HRESULT QueryInterface(REFIID riid, void** object) override;
     DWORD SetPriority(DWORD priority) override;
     HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override { return storage_.lock(offset, size, data, flags); }
     HRESULT Unlock() override { return storage_.unlock(); }
@@ -316,13 +272,12 @@ public:
     BufferStorage& storage() { return storage_; }
 
 protected:
-    using ResourceBase<Interface>::device_;
-    using ResourceBase<Interface>::kind_;
-    using ResourceBase<Interface>::priority_;
+    using ResourceBase<Interface, IID_IDirect3DResource9, Own>::device_;
+    using ResourceBase<Interface, IID_IDirect3DResource9, Own>::priority_;
     BufferStorage storage_;
 };
 
-class VertexBuffer final : public BufferBase<IDirect3DVertexBuffer9> {
+class VertexBuffer final : public BufferBase<IDirect3DVertexBuffer9, IID_IDirect3DVertexBuffer9> {
 public:
     VertexBuffer(Device* device) : BufferBase(device, ObjectKind::VertexBuffer) {}
     HRESULT init(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool);
@@ -333,7 +288,7 @@ private:
     DWORD fvf_ = 0;
 };
 
-class IndexBuffer final : public BufferBase<IDirect3DIndexBuffer9> {
+class IndexBuffer final : public BufferBase<IDirect3DIndexBuffer9, IID_IDirect3DIndexBuffer9> {
 public:
     IndexBuffer(Device* device) : BufferBase(device, ObjectKind::IndexBuffer) {}
     HRESULT init(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool);
@@ -362,18 +317,14 @@ struct VertexElement {
     UINT size;  // bytes
 };
 
-class VertexDeclaration final : public IDirect3DVertexDeclaration9, public Bindable {
+class VertexDeclaration final : public DeviceObject<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9> {
 public:
     VertexDeclaration(Device* device);
-    ~VertexDeclaration();
+    ~VertexDeclaration() override;
     // Checks and copies the elements; D3DERR_INVALIDCALL for a malformed array.
     HRESULT init(const D3DVERTEXELEMENT9* elements);
     HRESULT initFromFvf(DWORD fvf);
 
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetDevice(IDirect3DDevice9** device) override;
     HRESULT GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) override;
 
     const std::vector<VertexElement>& elements() const { return elements_; }
@@ -382,26 +333,11 @@ public:
     // Bytes one vertex of `stream` takes at least (end of its last element).
     UINT streamExtent(UINT stream) const;
     bool usesStream(UINT stream) const;
-    void makeInternal();
-    void bindAdd() override { ++binds_; }
-    void bindRelease() override;
 
 private:
-    Device* device_;
-    bool deviceHeld_ = true;
-    bool internal_ = false;
-    std::uint32_t binds_ = 0;
-    RefCount refs_;
     std::vector<VertexElement> elements_;
     DWORD fvf_ = 0;
     std::uint64_t id_;
 };
-
-// Size in bytes of one element of a declaration type; 0 for an invalid type.
-UINT declTypeSize(BYTE type);
-// The declaration of an FVF code (without the terminator); false for an invalid code.
-bool declarationFromFvf(DWORD fvf, std::vector<D3DVERTEXELEMENT9>& elements);
-// Vertex size of an FVF code; 0 for an invalid code.
-UINT fvfVertexSize(DWORD fvf);
 
 }  // namespace d3d9

@@ -412,6 +412,55 @@ TEST_F(ResourceTest, DeclarationsFromElementsAndFromFvfCodes)
     EXPECT_EQ(device->SetFVF(0x4004), D3DERR_INVALIDCALL) << "no such position kind";
 }
 
+TEST_F(ResourceTest, PrivateDataKeepsBytesAndHoldsObjects)
+{
+    auto holder = texture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
+    auto held = texture(2, 2, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
+    const GUID bytesId = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    const GUID objectId = {2, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    const char text[] = "seven";
+    ASSERT_EQ(holder->SetPrivateData(bytesId, text, sizeof text, 0), D3D_OK);
+    DWORD size = 0;
+    ASSERT_EQ(holder->GetPrivateData(bytesId, nullptr, &size), D3D_OK);
+    EXPECT_EQ(size, sizeof text);
+    char small[2];
+    size = sizeof small;
+    EXPECT_EQ(holder->GetPrivateData(bytesId, small, &size), D3DERR_MOREDATA);
+    char back[sizeof text] = {};
+    size = sizeof back;
+    ASSERT_EQ(holder->GetPrivateData(bytesId, back, &size), D3D_OK);
+    EXPECT_STREQ(back, text);
+
+    // An object stored by reference is held until freed, and each read hands out one more.
+    auto references = [&] {
+        held->AddRef();
+        return held->Release();
+    };
+    const ULONG before = references();
+    IUnknown* object = held.get();
+    ASSERT_EQ(holder->SetPrivateData(objectId, &object, sizeof object, D3DSPD_IUNKNOWN), D3D_OK);
+    EXPECT_EQ(references(), before + 1);
+    IUnknown* read = nullptr;
+    size = sizeof read;
+    ASSERT_EQ(holder->GetPrivateData(objectId, &read, &size), D3D_OK);
+    EXPECT_EQ(read, object);
+    EXPECT_EQ(references(), before + 2);
+    read->Release();
+    ASSERT_EQ(holder->FreePrivateData(objectId), D3D_OK);
+    EXPECT_EQ(references(), before);
+    EXPECT_EQ(holder->FreePrivateData(objectId), D3DERR_NOTFOUND);
+    EXPECT_EQ(holder->GetPrivateData(objectId, nullptr, &size), D3DERR_NOTFOUND);
+    EXPECT_EQ(holder->SetPrivateData(objectId, &object, 3, D3DSPD_IUNKNOWN), D3DERR_INVALIDCALL);
+
+    // Replaced, or gone with its holder: the reference goes too.
+    ASSERT_EQ(holder->SetPrivateData(objectId, &object, sizeof object, D3DSPD_IUNKNOWN), D3D_OK);
+    ASSERT_EQ(holder->SetPrivateData(objectId, text, sizeof text, 0), D3D_OK);
+    EXPECT_EQ(references(), before);
+    ASSERT_EQ(holder->SetPrivateData(objectId, &object, sizeof object, D3DSPD_IUNKNOWN), D3D_OK);
+    holder.reset();
+    EXPECT_EQ(references(), before);
+}
+
 TEST_F(ResourceTest, DeadAndForeignObjectsAreRefusedWithoutBeingTouched)
 {
     // A released texture's address must not be used: the device only knows live objects.

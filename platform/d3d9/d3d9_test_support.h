@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/d3d9/d3d9.h"
-#include "platform/d3d9/d3d9_object.h"
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_testing.h"
 #include "platform/win32/win32_sdl.h"
 
@@ -15,7 +15,7 @@
 
 namespace d3d9test {
 
-using d3d9::ComPtr;
+using com::ComPtr;
 
 inline HWND testWindow(int width, int height)
 {

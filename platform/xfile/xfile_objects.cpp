@@ -1,6 +1,8 @@
 // The COM face of the parser: the parser object, its enumerator, data objects and
-// references. Each is a small view (a shared FileModel and an index) with its own count;
+// references. Each is a small view (a shared FileModel and an index) with its own count
+// (the one COM base, atomic, since the loader may release from another thread);
 // the model lives as long as any view of it.
+#include "platform/com/com_object.h"
 #include "platform/xfile/dxfile.h"
 #include "platform/xfile/xfile_parser.h"
 
@@ -15,25 +17,6 @@
 
 namespace xfile {
 namespace {
-
-// The counting every object here shares. Single-threaded use, like the rest of the system.
-template <class Interface>
-class RefCounted : public Interface {
-public:
-    ULONG AddRef() override { return ++count_; }
-    ULONG Release() override
-    {
-        const ULONG left = --count_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-protected:
-    virtual ~RefCounted() = default;
-
-private:
-    ULONG count_ = 1;
-};
 
 using ModelPtr = std::shared_ptr<const FileModel>;
 
@@ -55,21 +38,10 @@ HRESULT copyName(const char* name, bool hasName, LPSTR buffer, DWORD* length)
     return DXFILE_OK;
 }
 
-class DataObject final : public RefCounted<IDirectXFileData> {
+class DataObject final : public com::ComObject<IDirectXFileData, IID_IDirectXFileObject, IID_IDirectXFileData> {
 public:
     DataObject(ModelPtr model, std::uint32_t node) : model_(std::move(model)), node_(node) {}
 
-    HRESULT QueryInterface(REFIID riid, void** object) override
-    {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDirectXFileObject || riid == IID_IDirectXFileData) {
-            AddRef();
-            *object = static_cast<IDirectXFileData*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
 
     HRESULT GetName(LPSTR buffer, DWORD* length) override
     {
@@ -123,21 +95,11 @@ private:
     std::uint32_t nextChild_ = 0;
 };
 
-class Reference final : public RefCounted<IDirectXFileDataReference> {
+class Reference final
+    : public com::ComObject<IDirectXFileDataReference, IID_IDirectXFileObject, IID_IDirectXFileDataReference> {
 public:
     Reference(ModelPtr model, std::uint32_t target) : model_(std::move(model)), target_(target) {}
 
-    HRESULT QueryInterface(REFIID riid, void** object) override
-    {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDirectXFileObject || riid == IID_IDirectXFileDataReference) {
-            AddRef();
-            *object = static_cast<IDirectXFileDataReference*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
 
     // Name and id of the object referred to.
     HRESULT GetName(LPSTR buffer, DWORD* length) override
@@ -185,21 +147,10 @@ HRESULT DataObject::GetNextObject(IDirectXFileObject** child)
     return DXFILE_OK;
 }
 
-class EnumObject final : public RefCounted<IDirectXFileEnumObject> {
+class EnumObject final : public com::ComObject<IDirectXFileEnumObject, IID_IDirectXFileEnumObject> {
 public:
     explicit EnumObject(ModelPtr model) : model_(std::move(model)) {}
 
-    HRESULT QueryInterface(REFIID riid, void** object) override
-    {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDirectXFileEnumObject) {
-            AddRef();
-            *object = static_cast<IDirectXFileEnumObject*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
 
     HRESULT GetNextDataObject(IDirectXFileData** data) override
     {
@@ -302,19 +253,8 @@ private:
     std::vector<std::uint8_t> copy_;
 };
 
-class ParserObject final : public RefCounted<IDirectXFile> {
+class ParserObject final : public com::ComObject<IDirectXFile, IID_IDirectXFile> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** object) override
-    {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDirectXFile) {
-            AddRef();
-            *object = static_cast<IDirectXFile*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
 
     HRESULT CreateEnumObject(LPVOID source, DXFILELOADOPTIONS options, IDirectXFileEnumObject** enumObject) override
     {

@@ -1,6 +1,7 @@
 // The parser as programs reach it: through the module look-up, then only the interfaces.
 #include "platform/xfile/dxfile.h"
 
+#include "platform/com/com_ptr.h"
 #include "platform/xfile/xfile_diagnostics.h"
 #include "platform/xfile/xfile_test_support.h"
 
@@ -15,28 +16,8 @@
 
 namespace {
 
+using com::ComPtr;
 using xfile::testing::readFixture;
-
-// Releases a COM object at scope end.
-template <class T>
-struct Ref {
-    T* p = nullptr;
-    Ref() = default;
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() { reset(); }
-    void reset()
-    {
-        if (p) p->Release();
-        p = nullptr;
-    }
-    T** out()
-    {
-        reset();
-        return &p;
-    }
-    T* operator->() const { return p; }
-};
 
 std::string nameOf(IDirectXFileObject* object)
 {
@@ -56,7 +37,7 @@ protected:
         ASSERT_NE(module, nullptr);
         auto create = reinterpret_cast<PFN_DirectXFileCreate>(GetProcAddress(module, "DirectXFileCreate"));
         ASSERT_NE(create, nullptr);
-        ASSERT_EQ(create(parser.out()), S_OK);
+        ASSERT_EQ(create(parser.put()), S_OK);
         templates = readFixture("standard_templates.x");
         ASSERT_EQ(parser->RegisterTemplates(templates.data(), static_cast<DWORD>(templates.size())), DXFILE_OK);
     }
@@ -64,12 +45,12 @@ protected:
     HRESULT open(const std::string& bytes)
     {
         DXFILELOADMEMORY memory{const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size())};
-        return parser->CreateEnumObject(&memory, DXFILELOAD_FROMMEMORY, enumerator.out());
+        return parser->CreateEnumObject(&memory, DXFILELOAD_FROMMEMORY, enumerator.put());
     }
 
     std::string templates;
-    Ref<IDirectXFile> parser;
-    Ref<IDirectXFileEnumObject> enumerator;
+    ComPtr<IDirectXFile> parser;
+    ComPtr<IDirectXFileEnumObject> enumerator;
 };
 
 constexpr GUID TID_Material = {0x3D82AB4D, 0x62DA, 0x11CF, {0xAB, 0x39, 0x00, 0x20, 0xAF, 0x71, 0xE4, 0x33}};
@@ -80,38 +61,38 @@ constexpr GUID TID_MeshMaterialList = {0xF6F23F42, 0x7686, 0x11CF, {0x8F, 0x52, 
 TEST_F(XfileObjects, WalksTheSceneTheWayTheMeshLoaderDoes)
 {
     ASSERT_EQ(open(readFixture("scene.x")), DXFILE_OK);
-    Ref<IDirectXFileData> header, red, root, none;
-    ASSERT_EQ(enumerator->GetNextDataObject(header.out()), DXFILE_OK);
-    ASSERT_EQ(enumerator->GetNextDataObject(red.out()), DXFILE_OK);
-    ASSERT_EQ(enumerator->GetNextDataObject(root.out()), DXFILE_OK);
-    EXPECT_EQ(enumerator->GetNextDataObject(none.out()), DXFILEERR_NOMOREOBJECTS);
-    EXPECT_EQ(none.p, nullptr);
+    ComPtr<IDirectXFileData> header, red, root, none;
+    ASSERT_EQ(enumerator->GetNextDataObject(header.put()), DXFILE_OK);
+    ASSERT_EQ(enumerator->GetNextDataObject(red.put()), DXFILE_OK);
+    ASSERT_EQ(enumerator->GetNextDataObject(root.put()), DXFILE_OK);
+    EXPECT_EQ(enumerator->GetNextDataObject(none.put()), DXFILEERR_NOMOREOBJECTS);
+    EXPECT_EQ(none.get(), nullptr);
 
     const GUID* type = nullptr;
     ASSERT_EQ(header->GetType(&type), DXFILE_OK);
     EXPECT_EQ(*type, TID_DXFILEHeader);
     ASSERT_EQ(root->GetType(&type), DXFILE_OK);
     EXPECT_EQ(*type, TID_Frame);
-    EXPECT_EQ(nameOf(root.p), "Root");
+    EXPECT_EQ(nameOf(root.get()), "Root");
 
     // Root: FrameTransformMatrix, then the Child frame holding the mesh.
-    Ref<IDirectXFileObject> matrix, child, end;
-    ASSERT_EQ(root->GetNextObject(matrix.out()), DXFILE_OK);
-    ASSERT_EQ(root->GetNextObject(child.out()), DXFILE_OK);
-    EXPECT_EQ(root->GetNextObject(end.out()), DXFILEERR_NOMOREOBJECTS);
-    Ref<IDirectXFileData> matrixData;
-    ASSERT_EQ(matrix->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(matrixData.out())), S_OK);
+    ComPtr<IDirectXFileObject> matrix, child, end;
+    ASSERT_EQ(root->GetNextObject(matrix.put()), DXFILE_OK);
+    ASSERT_EQ(root->GetNextObject(child.put()), DXFILE_OK);
+    EXPECT_EQ(root->GetNextObject(end.put()), DXFILEERR_NOMOREOBJECTS);
+    ComPtr<IDirectXFileData> matrixData;
+    ASSERT_EQ(matrix->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(matrixData.put())), S_OK);
     DWORD size = 0;
     void* data = nullptr;
     ASSERT_EQ(matrixData->GetData(nullptr, &size, &data), DXFILE_OK);
     ASSERT_EQ(size, 64u);
     EXPECT_EQ(static_cast<float*>(data)[12], 10.0f);
 
-    Ref<IDirectXFileData> childFrame, mesh;
-    ASSERT_EQ(child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(childFrame.out())), S_OK);
-    Ref<IDirectXFileObject> meshObject;
-    ASSERT_EQ(childFrame->GetNextObject(meshObject.out()), DXFILE_OK);
-    ASSERT_EQ(meshObject->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(mesh.out())), S_OK);
+    ComPtr<IDirectXFileData> childFrame, mesh;
+    ASSERT_EQ(child->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(childFrame.put())), S_OK);
+    ComPtr<IDirectXFileObject> meshObject;
+    ASSERT_EQ(childFrame->GetNextObject(meshObject.put()), DXFILE_OK);
+    ASSERT_EQ(meshObject->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(mesh.put())), S_OK);
     ASSERT_EQ(mesh->GetType(&type), DXFILE_OK);
     EXPECT_EQ(*type, TID_Mesh);
     GUID id{};
@@ -119,46 +100,46 @@ TEST_F(XfileObjects, WalksTheSceneTheWayTheMeshLoaderDoes)
     EXPECT_EQ(id.Data1, 0x12345678u);
 
     // The fourth child of the mesh is its material list: a reference, then an inline material.
-    Ref<IDirectXFileObject> normals, coords, colors, listObject;
-    ASSERT_EQ(mesh->GetNextObject(normals.out()), DXFILE_OK);
-    ASSERT_EQ(mesh->GetNextObject(coords.out()), DXFILE_OK);
-    ASSERT_EQ(mesh->GetNextObject(colors.out()), DXFILE_OK);
-    ASSERT_EQ(mesh->GetNextObject(listObject.out()), DXFILE_OK);
-    Ref<IDirectXFileData> list;
-    ASSERT_EQ(listObject->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(list.out())), S_OK);
+    ComPtr<IDirectXFileObject> normals, coords, colors, listObject;
+    ASSERT_EQ(mesh->GetNextObject(normals.put()), DXFILE_OK);
+    ASSERT_EQ(mesh->GetNextObject(coords.put()), DXFILE_OK);
+    ASSERT_EQ(mesh->GetNextObject(colors.put()), DXFILE_OK);
+    ASSERT_EQ(mesh->GetNextObject(listObject.put()), DXFILE_OK);
+    ComPtr<IDirectXFileData> list;
+    ASSERT_EQ(listObject->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(list.put())), S_OK);
     ASSERT_EQ(list->GetType(&type), DXFILE_OK);
     EXPECT_EQ(*type, TID_MeshMaterialList);
 
-    Ref<IDirectXFileObject> first, second;
-    ASSERT_EQ(list->GetNextObject(first.out()), DXFILE_OK);
-    ASSERT_EQ(list->GetNextObject(second.out()), DXFILE_OK);
-    Ref<IDirectXFileData> asData;
-    Ref<IDirectXFileDataReference> asReference;
-    EXPECT_EQ(first->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(asData.out())), E_NOINTERFACE);
-    EXPECT_EQ(asData.p, nullptr);
-    ASSERT_EQ(first->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(asReference.out())), S_OK);
-    Ref<IDirectXFileData> resolved;
-    ASSERT_EQ(asReference->Resolve(resolved.out()), DXFILE_OK);
-    EXPECT_EQ(nameOf(resolved.p), "RedPaint");
+    ComPtr<IDirectXFileObject> first, second;
+    ASSERT_EQ(list->GetNextObject(first.put()), DXFILE_OK);
+    ASSERT_EQ(list->GetNextObject(second.put()), DXFILE_OK);
+    ComPtr<IDirectXFileData> asData;
+    ComPtr<IDirectXFileDataReference> asReference;
+    EXPECT_EQ(first->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(asData.put())), E_NOINTERFACE);
+    EXPECT_EQ(asData.get(), nullptr);
+    ASSERT_EQ(first->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(asReference.put())), S_OK);
+    ComPtr<IDirectXFileData> resolved;
+    ASSERT_EQ(asReference->Resolve(resolved.put()), DXFILE_OK);
+    EXPECT_EQ(nameOf(resolved.get()), "RedPaint");
     ASSERT_EQ(resolved->GetType(&type), DXFILE_OK);
     EXPECT_EQ(*type, TID_Material);
-    EXPECT_EQ(second->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(asReference.out())),
+    EXPECT_EQ(second->QueryInterface(IID_IDirectXFileDataReference, reinterpret_cast<void**>(asReference.put())),
               E_NOINTERFACE);
-    ASSERT_EQ(second->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(asData.out())), S_OK);
-    EXPECT_EQ(nameOf(asData.p), "");
+    ASSERT_EQ(second->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(asData.put())), S_OK);
+    EXPECT_EQ(nameOf(asData.get()), "");
 }
 
 TEST_F(XfileObjects, NamesIdsAndMembersOnRequest)
 {
     ASSERT_EQ(open(readFixture("scene.x")), DXFILE_OK);
-    Ref<IDirectXFileData> quad, red;
-    EXPECT_EQ(enumerator->GetDataObjectByName("quad", quad.out()), DXFILEERR_NOTFOUND);  // names keep their case
-    ASSERT_EQ(enumerator->GetDataObjectByName("Quad", quad.out()), DXFILE_OK);
+    ComPtr<IDirectXFileData> quad, red;
+    EXPECT_EQ(enumerator->GetDataObjectByName("quad", quad.put()), DXFILEERR_NOTFOUND);  // names keep their case
+    ASSERT_EQ(enumerator->GetDataObjectByName("Quad", quad.put()), DXFILE_OK);
     const GUID quadId = {0x12345678, 0x9ABC, 0xDEF0, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}};
-    Ref<IDirectXFileData> byId;
-    ASSERT_EQ(enumerator->GetDataObjectById(quadId, byId.out()), DXFILE_OK);
-    EXPECT_EQ(nameOf(byId.p), "Quad");
-    EXPECT_EQ(enumerator->GetDataObjectById(GUID{}, byId.out()), DXFILEERR_NOTFOUND);
+    ComPtr<IDirectXFileData> byId;
+    ASSERT_EQ(enumerator->GetDataObjectById(quadId, byId.put()), DXFILE_OK);
+    EXPECT_EQ(nameOf(byId.get()), "Quad");
+    EXPECT_EQ(enumerator->GetDataObjectById(GUID{}, byId.put()), DXFILEERR_NOTFOUND);
 
     DWORD length = 0;
     ASSERT_EQ(quad->GetName(nullptr, &length), DXFILE_OK);
@@ -167,7 +148,7 @@ TEST_F(XfileObjects, NamesIdsAndMembersOnRequest)
     length = sizeof small;
     EXPECT_EQ(quad->GetName(small, &length), DXFILEERR_BADVALUE);
 
-    ASSERT_EQ(enumerator->GetDataObjectByName("RedPaint", red.out()), DXFILE_OK);
+    ASSERT_EQ(enumerator->GetDataObjectByName("RedPaint", red.put()), DXFILE_OK);
     DWORD size = 0;
     void* data = nullptr;
     ASSERT_EQ(red->GetData("POWER", &size, &data), DXFILE_OK);
@@ -184,19 +165,17 @@ TEST_F(XfileObjects, NamesIdsAndMembersOnRequest)
 TEST_F(XfileObjects, ObjectsOutliveTheParserAndTheEnumerator)
 {
     ASSERT_EQ(open(readFixture("scene.x")), DXFILE_OK);
-    Ref<IDirectXFileData> red;
-    ASSERT_EQ(enumerator->GetDataObjectByName("RedPaint", red.out()), DXFILE_OK);
-    EXPECT_EQ(enumerator.p->Release(), 0u);
-    enumerator.p = nullptr;
-    EXPECT_EQ(parser.p->Release(), 0u);
-    parser.p = nullptr;
-    Ref<IDirectXFileObject> texture;
-    ASSERT_EQ(red->GetNextObject(texture.out()), DXFILE_OK);
-    Ref<IDirectXFileData> textureData;
-    ASSERT_EQ(texture->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(textureData.out())), S_OK);
+    ComPtr<IDirectXFileData> red;
+    ASSERT_EQ(enumerator->GetDataObjectByName("RedPaint", red.put()), DXFILE_OK);
+    EXPECT_EQ(enumerator.detach()->Release(), 0u);
+    EXPECT_EQ(parser.detach()->Release(), 0u);
+    ComPtr<IDirectXFileObject> texture;
+    ASSERT_EQ(red->GetNextObject(texture.put()), DXFILE_OK);
+    ComPtr<IDirectXFileData> textureData;
+    ASSERT_EQ(texture->QueryInterface(IID_IDirectXFileData, reinterpret_cast<void**>(textureData.put())), S_OK);
     // The child and its data-object interface are one object with one count.
-    EXPECT_EQ(textureData.p->AddRef(), 3u);
-    EXPECT_EQ(texture.p->Release(), 2u);
+    EXPECT_EQ(textureData.get()->AddRef(), 3u);
+    EXPECT_EQ(texture.detach()->Release(), 2u);
     DWORD size = 0;
     void* data = nullptr;
     ASSERT_EQ(textureData->GetData(nullptr, &size, &data), DXFILE_OK);
@@ -214,22 +193,22 @@ TEST_F(XfileObjects, SourcesAndArguments)
     ASSERT_NE(f, nullptr);
     std::fwrite(scene.data(), 1, scene.size(), f);
     std::fclose(f);
-    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, enumerator.out()), DXFILE_OK);
-    Ref<IDirectXFileData> first;
-    EXPECT_EQ(enumerator->GetNextDataObject(first.out()), DXFILE_OK);
+    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, enumerator.put()), DXFILE_OK);
+    ComPtr<IDirectXFileData> first;
+    EXPECT_EQ(enumerator->GetNextDataObject(first.put()), DXFILE_OK);
     std::remove(path.c_str());
 
-    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, enumerator.out()),
+    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, enumerator.put()),
               DXFILEERR_FILENOTFOUND);
-    EXPECT_EQ(enumerator.p, nullptr);
-    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>("."), DXFILELOAD_FROMFILE, enumerator.out()),
+    EXPECT_EQ(enumerator.get(), nullptr);
+    EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>("."), DXFILELOAD_FROMFILE, enumerator.put()),
               DXFILEERR_FILENOTFOUND);
     DXFILELOADRESOURCE resource{nullptr, "MESH", "XFILE"};
-    EXPECT_EQ(parser->CreateEnumObject(&resource, DXFILELOAD_FROMRESOURCE, enumerator.out()), DXFILEERR_RESOURCENOTFOUND);
-    EXPECT_EQ(parser->CreateEnumObject(nullptr, DXFILELOAD_FROMFILE, enumerator.out()), DXFILEERR_BADVALUE);
+    EXPECT_EQ(parser->CreateEnumObject(&resource, DXFILELOAD_FROMRESOURCE, enumerator.put()), DXFILEERR_RESOURCENOTFOUND);
+    EXPECT_EQ(parser->CreateEnumObject(nullptr, DXFILELOAD_FROMFILE, enumerator.put()), DXFILEERR_BADVALUE);
     EXPECT_EQ(parser->CreateEnumObject(const_cast<char*>(path.c_str()), DXFILELOAD_FROMFILE, nullptr), DXFILEERR_BADVALUE);
-    Ref<IDirectXFileSaveObject> save;
-    EXPECT_EQ(parser->CreateSaveObject("out.x", DXFILEFORMAT_TEXT, save.out()), E_NOTIMPL);
+    ComPtr<IDirectXFileSaveObject> save;
+    EXPECT_EQ(parser->CreateSaveObject("out.x", DXFILEFORMAT_TEXT, save.put()), E_NOTIMPL);
     EXPECT_EQ(DirectXFileCreate(nullptr), E_POINTER);
 }
 
@@ -240,8 +219,8 @@ TEST_F(XfileObjects, AFailingTemplateBlockLeavesTheRegisteredOnes)
               DXFILEERR_PARSEERROR);
     EXPECT_EQ(parser->RegisterTemplates(nullptr, 10), DXFILEERR_BADVALUE);
     ASSERT_EQ(open("xof 0303txt 0032\nVector { 1; 2; 3; }"), DXFILE_OK);
-    Ref<IDirectXFileData> vector;
-    ASSERT_EQ(enumerator->GetNextDataObject(vector.out()), DXFILE_OK);
+    ComPtr<IDirectXFileData> vector;
+    ASSERT_EQ(enumerator->GetNextDataObject(vector.put()), DXFILE_OK);
     DWORD size = 0;
     void* data = nullptr;
     ASSERT_EQ(vector->GetData(nullptr, &size, &data), DXFILE_OK);
@@ -279,8 +258,8 @@ TEST_F(XfileObjects, LargeObjectsKeepTheirDataWhileTheBlockGrows)
         blob("big", " Blob small { 1; 5.0;; }\n") + "Note note { \"hello\"; 2.0; }\n" + blob("more");
     ASSERT_EQ(open(file), DXFILE_OK);
     for (int object = 0; object < 3; ++object) {
-        Ref<IDirectXFileData> data;
-        ASSERT_EQ(enumerator->GetNextDataObject(data.out()), DXFILE_OK);
+        ComPtr<IDirectXFileData> data;
+        ASSERT_EQ(enumerator->GetNextDataObject(data.put()), DXFILE_OK);
         DWORD size = 0;
         void* bytes = nullptr;
         ASSERT_EQ(data->GetData(nullptr, &size, &bytes), DXFILE_OK);

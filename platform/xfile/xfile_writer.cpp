@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 #include <string>
+#include <system_error>
 
 namespace xfile {
 namespace {
@@ -264,6 +265,91 @@ std::vector<std::uint8_t> textToBinary(std::string_view text, bool doubles)
     }
     w.flushList();
     return w.out;
+}
+
+// ---- Text --------------------------------------------------------------------------------
+void TextWriter::line(std::string_view text)
+{
+    if (!text.empty())
+        indent();
+    put(text);
+    put("\n");
+}
+
+void TextWriter::raw(std::string_view text) { put(text); }
+
+void TextWriter::open(std::string_view type, std::string_view name)
+{
+    indent();
+    put(type);
+    if (!name.empty()) {
+        put(" ");
+        put(name);
+    }
+    put(" {\n");
+    ++depth_;
+}
+
+void TextWriter::close()
+{
+    if (depth_ > 0)
+        --depth_;
+    line("}");
+}
+
+void TextWriter::count(std::size_t n)
+{
+    indent();
+    putInteger(static_cast<long long>(n));
+    put(";\n");
+}
+
+void TextWriter::integerList(const std::vector<std::uint32_t>& values)
+{
+    indent();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        putInteger(values[i]);
+        put(i + 1 < values.size() ? "," : ";");
+    }
+    put("\n");
+}
+
+std::string TextWriter::number(float value) const
+{
+    char b[48];
+    if (numbers_ == Numbers::Fixed6) {
+        const int n = std::snprintf(b, sizeof b, "%.6f", static_cast<double>(value));
+        return std::string(b, n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    const auto r = std::to_chars(b, b + sizeof b, value);
+    std::string s(b, r.ec == std::errc() ? r.ptr : b);
+    if (s.find_first_of(".en") == std::string::npos)
+        s += ".0";
+    return s;
+}
+
+void TextWriter::put(std::string_view s)
+{
+    text_.append(s);
+    if (file_ && text_.size() >= (1u << 20))
+        flush();
+}
+
+void TextWriter::putNumber(float value) { put(number(value)); }
+
+void TextWriter::putInteger(long long value)
+{
+    char b[24];
+    const auto r = std::to_chars(b, b + sizeof b, value);
+    put(std::string_view(b, static_cast<std::size_t>(r.ptr - b)));
+}
+
+void TextWriter::flush()
+{
+    if (!file_ || text_.empty())
+        return;
+    std::fwrite(text_.data(), 1, text_.size(), file_);
+    text_.clear();
 }
 
 }  // namespace xfile

@@ -141,116 +141,85 @@ std::array<float, 16> multiply(const std::array<float, 16>& a, const std::array<
 
 namespace {
 
-struct TextOut {
-    std::string s;
-    int depth = 0;
-    void line(const std::string& t) { s += std::string(static_cast<std::size_t>(depth) * 2, ' ') + t + "\n"; }
-};
-
-std::string num(float v)
+void textMesh(xfile::TextWriter& o, const Mesh& m)
 {
-    char b[32];
-    std::snprintf(b, sizeof b, "%.6f", static_cast<double>(v));
-    return b;
-}
-
-void textMesh(TextOut& o, const Mesh& m)
-{
-    o.line("Mesh " + m.name + " {");
-    ++o.depth;
-    o.line(std::to_string(m.positions.size()) + ";");
-    for (std::size_t i = 0; i < m.positions.size(); ++i) {
-        const Vec3& p = m.positions[i];
-        o.line(num(p.x) + ";" + num(p.y) + ";" + num(p.z) + ";" + (i + 1 < m.positions.size() ? "," : ";"));
-    }
-    auto faceList = [&](const std::vector<std::vector<std::uint32_t>>& faces) {
-        o.line(std::to_string(faces.size()) + ";");
-        for (std::size_t i = 0; i < faces.size(); ++i) {
-            std::string t = std::to_string(faces[i].size()) + ";";
-            for (std::size_t k = 0; k < faces[i].size(); ++k)
-                t += std::to_string(faces[i][k]) + (k + 1 < faces[i].size() ? "," : ";");
-            o.line(t + (i + 1 < faces.size() ? "," : ";"));
-        }
+    auto corners = [](const std::vector<std::vector<std::uint32_t>>& faces) {
+        return [&faces](std::size_t i) -> const std::vector<std::uint32_t>& { return faces[i]; };
     };
-    faceList(m.faces);
+    auto vectors = [](const std::vector<Vec3>& v) {
+        return [&v](std::size_t i, int k) { return k == 0 ? v[i].x : k == 1 ? v[i].y : v[i].z; };
+    };
+    auto numbers = [&o](std::initializer_list<float> values, const char* end) {
+        std::string t;
+        for (float v : values) t += o.number(v) + ";";
+        o.line(t + end);
+    };
+    o.open("Mesh", m.name);
+    o.count(m.positions.size());
+    o.floatRecords(m.positions.size(), 3, vectors(m.positions));
+    o.count(m.faces.size());
+    o.faces(m.faces.size(), corners(m.faces));
 
-    o.line("MeshNormals {");
-    ++o.depth;
-    o.line(std::to_string(m.normals.size()) + ";");
-    for (std::size_t i = 0; i < m.normals.size(); ++i) {
-        const Vec3& n = m.normals[i];
-        o.line(num(n.x) + ";" + num(n.y) + ";" + num(n.z) + ";" + (i + 1 < m.normals.size() ? "," : ";"));
-    }
+    o.open("MeshNormals");
+    o.count(m.normals.size());
+    o.floatRecords(m.normals.size(), 3, vectors(m.normals));
     std::vector<std::vector<std::uint32_t>> faceNormals;
     for (std::size_t i = 0; i < m.faces.size(); ++i)
         faceNormals.emplace_back(m.faces[i].size(), static_cast<std::uint32_t>(i));
-    faceList(faceNormals);
-    --o.depth;
-    o.line("}");
+    o.count(faceNormals.size());
+    o.faces(faceNormals.size(), corners(faceNormals));
+    o.close();
 
     if (m.hasUv) {
-        o.line("MeshTextureCoords {");
-        ++o.depth;
-        o.line(std::to_string(m.uvs.size()) + ";");
-        for (std::size_t i = 0; i < m.uvs.size(); ++i)
-            o.line(num(m.uvs[i][0]) + ";" + num(m.uvs[i][1]) + ";" + (i + 1 < m.uvs.size() ? "," : ";"));
-        --o.depth;
-        o.line("}");
+        o.open("MeshTextureCoords");
+        o.count(m.uvs.size());
+        o.floatRecords(m.uvs.size(), 2, [&m](std::size_t i, int k) { return m.uvs[i][static_cast<std::size_t>(k)]; });
+        o.close();
     }
 
-    o.line("MeshMaterialList {");
-    ++o.depth;
-    o.line(std::to_string(m.materials.size()) + ";");
-    o.line(std::to_string(m.faceMaterial.size()) + ";");
-    std::string idx;
-    for (std::size_t i = 0; i < m.faceMaterial.size(); ++i)
-        idx += std::to_string(m.faceMaterial[i]) + (i + 1 < m.faceMaterial.size() ? "," : ";");
-    o.line(idx);
+    o.open("MeshMaterialList");
+    o.count(m.materials.size());
+    o.count(m.faceMaterial.size());
+    o.integerList(m.faceMaterial);
     for (const Material& mat : m.materials) {
-        o.line("Material {");
-        ++o.depth;
-        o.line(num(mat.diffuse[0]) + ";" + num(mat.diffuse[1]) + ";" + num(mat.diffuse[2]) + ";" + num(mat.diffuse[3]) + ";;");
-        o.line(num(mat.power) + ";");
-        o.line(num(mat.specular[0]) + ";" + num(mat.specular[1]) + ";" + num(mat.specular[2]) + ";;");
-        o.line(num(mat.emissive[0]) + ";" + num(mat.emissive[1]) + ";" + num(mat.emissive[2]) + ";;");
+        o.open("Material");
+        numbers({mat.diffuse[0], mat.diffuse[1], mat.diffuse[2], mat.diffuse[3]}, ";");
+        numbers({mat.power}, "");
+        numbers({mat.specular[0], mat.specular[1], mat.specular[2]}, ";");
+        numbers({mat.emissive[0], mat.emissive[1], mat.emissive[2]}, ";");
         if (!mat.texture.empty()) o.line("TextureFilename { \"" + mat.texture + "\"; }");
-        --o.depth;
-        o.line("}");
+        o.close();
     }
-    --o.depth;
-    o.line("}");
-    --o.depth;
-    o.line("}");
+    o.close();
+    o.close();
 }
 
-void textFrame(TextOut& o, const Frame& f)
+void textFrame(xfile::TextWriter& o, const Frame& f)
 {
-    o.line("Frame " + f.name + " {");
-    ++o.depth;
+    o.open("Frame", f.name);
     if (f.transform) {
-        o.line("FrameTransformMatrix {");
-        ++o.depth;
+        o.open("FrameTransformMatrix");
         std::string t;
-        for (int i = 0; i < 16; ++i) t += num((*f.transform)[static_cast<std::size_t>(i)]) + (i < 15 ? "," : ";;");
+        for (int i = 0; i < 16; ++i) t += o.number((*f.transform)[static_cast<std::size_t>(i)]) + (i < 15 ? "," : ";;");
         o.line(t);
-        --o.depth;
-        o.line("}");
+        o.close();
     }
     for (const Mesh& m : f.meshes) textMesh(o, m);
     for (const Frame& c : f.children) textFrame(o, c);
-    --o.depth;
-    o.line("}");
+    o.close();
 }
 
 }  // namespace
 
 std::string writeText(const XFile& file)
 {
-    TextOut o;
-    o.s = "xof 0303txt 0032\n\n";
+    // Six decimals, as the committed city was written.
+    xfile::TextWriter o(xfile::TextWriter::Numbers::Fixed6);
+    o.header();
+    o.line("");
     for (const Frame& f : file.frames) textFrame(o, f);
     for (const Mesh& m : file.meshes) textMesh(o, m);
-    return o.s;
+    return o.text();
 }
 
 std::vector<std::uint8_t> writeBinary(const XFile& file)

@@ -1,8 +1,9 @@
-// In-memory model of the meshes the city generator builds, and writers for the two X-file
-// encodings the game reads: text ("xof 0303txt 0032") and the binary token stream
-// ("xof 0303bin 0032", 32-bit floats), the latter re-encoded from the text form. Only the
-// standard templates the mesh loader knows are written (Frame, FrameTransformMatrix, Mesh,
-// MeshNormals, MeshTextureCoords, MeshMaterialList, Material, TextureFilename).
+// In-memory model of the meshes the city generator builds, and its files in the two X-file
+// encodings the game reads: text ("xof 0303txt 0032", through the X-file library's text
+// writer) and the binary token stream ("xof 0303bin 0032", 32-bit floats), re-encoded from
+// the text form. Only the standard templates the mesh loader knows are written (Frame,
+// FrameTransformMatrix, Mesh, MeshNormals, MeshTextureCoords, MeshMaterialList, Material,
+// TextureFilename).
 #pragma once
 
 #include <array>
