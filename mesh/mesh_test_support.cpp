@@ -3,7 +3,7 @@
 #include "math/d3dx_math.h"
 #include "platform/xfile/xfile_writer.h"
 #include "platform/d3d9/d3d9_recording.h"
-#include "platform/xfile/xfile_mszip.h"
+#include "platform/xfile/xfile_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -16,8 +16,4 @@ namespace xfile {
 HRESULT inflateMszip(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& out, std::size_t& errorOffset,
                      const char*& reason);
 
-// The reverse, for tools and tests: compresses a plain "txt " or "bin " file into "tzip" /
-// "bzip" with blocks of at most `blockSize` inflated bytes (1 .. 32768). Empty on bad input.
-std::vector<std::uint8_t> deflateMszip(std::span<const std::uint8_t> file, std::size_t blockSize = 32768);
-
 }  // namespace xfile

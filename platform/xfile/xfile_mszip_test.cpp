@@ -1,4 +1,5 @@
 #include "platform/xfile/xfile_mszip.h"
+#include "platform/xfile/xfile_writer.h"
 
 #include "platform/xfile/dxfile.h"
 #include "platform/xfile/xfile_tokens.h"

@@ -1,12 +1,12 @@
 // Writing X files, for the tools, tests and benchmarks: text, written one way only, and a
-// text file re-encoded as the binary token stream (see xfile_mszip.h for compressing
-// either). The data is not checked against templates here; the parser does that when the
+// text file re-encoded as the binary token stream, and either one compressed. The data is not checked against templates here; the parser does that when the
 // result is read back.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +19,10 @@ namespace xfile {
 // lists; inside templates, keywords and sizes become their template tokens. Empty when the
 // text can't be tokenised.
 std::vector<std::uint8_t> textToBinary(std::string_view text, bool doubles = false);
+
+// Compresses a plain "txt " or "bin " file into "tzip" / "bzip" with blocks of at most
+// `blockSize` inflated bytes (1 .. 32768). Empty on bad input.
+std::vector<std::uint8_t> deflateMszip(std::span<const std::uint8_t> file, std::size_t blockSize = 32768);
 
 // X text as the project writes it: an object opens on a line of its own, each record (a
 // vector, a face, a colour) takes one line ending in its separator, two spaces of indent
