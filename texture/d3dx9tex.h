@@ -56,4 +56,9 @@ struct D3DXIMAGE_INFO {
 
 // ---- Image files ---------------------------------------------------------------------------
 
+// Size, levels, format and kind of an image file held in memory, without decoding its pixels.
+// D3DERR_INVALIDCALL for null data, a null info or size 0; D3DXERR_INVALIDDATA when no
+// decoder accepts the data.
+HRESULT D3DXGetImageInfoFromFileInMemory(const void* data, UINT size, D3DXIMAGE_INFO* info);
+
 // ---- Texture creation ----------------------------------------------------------------------
