@@ -82,8 +82,10 @@ void decodeMaskRow(const MaskDecode& m, unsigned bits, const std::uint8_t* src, 
     }
 }
 
-// RLE8 / RLE4 into a zeroed P8 buffer. fileRowToNode maps the row in file order.
-DecodeReason decodeRle(ByteReader stream, bool fourBit, std::uint32_t width, std::uint32_t height, bool topDown,
+// RLE8 / RLE4 into a zeroed P8 buffer, rows in file order mapped to node rows. A run may fill
+// its row up to the row pitch (some writers encode the padded row, so runs reach into the
+// padding) but never crosses into another row.
+DecodeReason decodeRle(ByteReader stream, bool fourBit, std::uint32_t height, bool topDown,
                        BYTE* pixels, std::uint64_t pitch)
 {
     std::uint64_t x = 0, row = 0;  // row in file order
@@ -93,7 +95,7 @@ DecodeReason decodeRle(ByteReader stream, bool fourBit, std::uint32_t width, std
         std::uint8_t first = 0, second = 0;
         if (!stream.u8(first) || !stream.u8(second)) return DecodeReason::truncated;
         if (first > 0) {
-            if (x + first > width) return DecodeReason::rleOverrun;
+            if (x + first > pitch) return DecodeReason::rleOverrun;
             BYTE* out = rowPtr(row) + x;
             if (fourBit)
                 for (unsigned i = 0; i < first; ++i) out[i] = (i & 1) ? (second & 0x0F) : (second >> 4);
@@ -114,7 +116,7 @@ DecodeReason decodeRle(ByteReader stream, bool fourBit, std::uint32_t width, std
             if (!stream.u8(dx) || !stream.u8(dy)) return DecodeReason::truncated;
             x += dx;
             row += dy;
-            if (row < height && x > width) return DecodeReason::rleOverrun;
+            if (row < height && x > pitch) return DecodeReason::rleOverrun;
             break;
         }
         default: {  // absolute run of `second` pixels, padded to an even byte count
@@ -123,7 +125,7 @@ DecodeReason decodeRle(ByteReader stream, bool fourBit, std::uint32_t width, std
             const std::uint8_t* run = stream.bytes(bytes);
             if (!run) return DecodeReason::truncated;
             if (bytes & 1) stream.skip(1);  // the pad byte may be missing at the very end
-            if (x + count > width) return DecodeReason::rleOverrun;
+            if (x + count > pitch) return DecodeReason::rleOverrun;
             BYTE* out = rowPtr(row) + x;
             for (unsigned i = 0; i < count; ++i)
                 out[i] = fourBit ? ((i & 1) ? (run[i / 2] & 0x0F) : (run[i / 2] >> 4)) : run[i];
@@ -276,7 +278,7 @@ DecodeReason decodeDibWithOffset(DecodedImage& image, const std::uint8_t* data, 
     BYTE* pixels = image.allocatePixels(static_cast<std::size_t>(bufferBytes), rle);
     if (!pixels) return DecodeReason::outOfMemory;
     if (rle)
-        return decodeRle(ByteReader(data + pixelOffset, size - pixelOffset), compression == kBiRle4, w, h, topDown,
+        return decodeRle(ByteReader(data + pixelOffset, size - pixelOffset), compression == kBiRle4, h, topDown,
                          pixels, rowPitch);
 
     const MaskDecode maskDecode = prepareMasks(masks);

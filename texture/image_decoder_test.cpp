@@ -215,9 +215,12 @@ TEST(BmpDecoder, RunLengthStreams)
          {0, 8, 8, 0, 0, 0, 9, 9, 9}},
         {"RLE8 absolute run with pad", 8, 3, 1, {0, 3, 1, 2, 3, 0, 0, 1}, S_OK, {1, 2, 3}},
         {"RLE8 leaving the image ends it", 8, 2, 1, {2, 4, 0, 0, 5, 5}, S_OK, {4, 4}},
-        {"RLE8 run past the row", 8, 2, 2, {3, 1, 0, 1}, E_FAIL, {}},
-        {"RLE8 absolute run past the row", 8, 2, 1, {0, 3, 1, 2, 3, 0, 0, 1}, E_FAIL, {}},
-        {"RLE8 delta past the row", 8, 2, 2, {0, 2, 3, 0, 0, 1}, E_FAIL, {}},
+        // Rows are 4 bytes apart: a run may reach into the padding, as some writers encode
+        // the padded row, but not beyond it.
+        {"RLE8 run into the row's padding", 8, 3, 2, {4, 6, 0, 0, 2, 5, 0, 1}, S_OK, {5, 5, 0, 6, 6, 6}},
+        {"RLE8 run past the row's padding", 8, 2, 2, {5, 1, 0, 1}, E_FAIL, {}},
+        {"RLE8 absolute run past the row's padding", 8, 2, 1, {0, 5, 1, 2, 3, 4, 5, 0, 0, 1}, E_FAIL, {}},
+        {"RLE8 delta past the row's padding", 8, 2, 2, {0, 2, 5, 0, 0, 1}, E_FAIL, {}},
         {"RLE8 stream ends early", 8, 2, 2, {2, 1, 0}, E_FAIL, {}},
         {"RLE4 needs 4-bit pixels", 8, 2, 1, {2, 1, 0, 1}, E_FAIL, {}},
     };
