@@ -54,6 +54,29 @@ struct D3DXIMAGE_INFO {
 
 // ---- Pixels, conversion and filtering -----------------------------------------------------
 
+// Loads pixels from memory into a rectangle of a surface (the whole surface when the
+// rectangle is null), converting format, applying the colour key (0: none) and resampling
+// with the filter when the sizes differ. The source rectangle is required; for DXT formats
+// the memory starts at the top-left block of the image it is in.
+HRESULT D3DXLoadSurfaceFromMemory(IDirect3DSurface9* destSurface, const PALETTEENTRY* destPalette, const RECT* destRect,
+                                  const void* srcMemory, D3DFORMAT srcFormat, UINT srcPitch,
+                                  const PALETTEENTRY* srcPalette, const RECT* srcRect, DWORD filter,
+                                  D3DCOLOR colorKey);
+HRESULT D3DXLoadVolumeFromMemory(IDirect3DVolume9* destVolume, const PALETTEENTRY* destPalette, const D3DBOX* destBox,
+                                 const void* srcMemory, D3DFORMAT srcFormat, UINT srcRowPitch, UINT srcSlicePitch,
+                                 const PALETTEENTRY* srcPalette, const D3DBOX* srcBox, DWORD filter,
+                                 D3DCOLOR colorKey);
+// Copies between surfaces, by the device when it can do the copy unchanged.
+HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface9* destSurface, const PALETTEENTRY* destPalette,
+                                   const RECT* destRect, IDirect3DSurface9* srcSurface,
+                                   const PALETTEENTRY* srcPalette, const RECT* srcRect, DWORD filter,
+                                   D3DCOLOR colorKey);
+HRESULT D3DXLoadVolumeFromVolume(IDirect3DVolume9* destVolume, const PALETTEENTRY* destPalette, const D3DBOX* destBox,
+                                 IDirect3DVolume9* srcVolume, const PALETTEENTRY* srcPalette, const D3DBOX* srcBox,
+                                 DWORD filter, D3DCOLOR colorKey);
+// Fills the levels below srcLevel (D3DX_DEFAULT: 0) of a 2D, cube or volume texture.
+HRESULT D3DXFilterTexture(IDirect3DBaseTexture9* texture, const PALETTEENTRY* palette, UINT srcLevel, DWORD filter);
+
 // ---- Image files ---------------------------------------------------------------------------
 
 // Size, levels, format and kind of an image file held in memory, without decoding its pixels.
