@@ -470,7 +470,15 @@ HRESULT createRecordingDevice(HWND window, const D3DPRESENT_PARAMETERS* paramete
     }
     if (config.parameters.SwapEffect == 0)
         config.parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    return Device::create(config, device);
+    // A Direct3D object of its own, so that code asking the device for its formats
+    // (GetDirect3D, then CheckDeviceFormat) gets the recording answers.
+    Direct3D* d3d = new (std::nothrow) Direct3D(testing::Direct3DMode::Recording);
+    if (!d3d)
+        return E_OUTOFMEMORY;
+    config.d3d = d3d;
+    const HRESULT hr = Device::create(config, device);
+    d3d->Release();  // the device holds its own reference
+    return hr;
 }
 
 bool isRecordingDevice(IDirect3DDevice9* device)

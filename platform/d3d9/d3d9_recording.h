@@ -58,7 +58,8 @@ struct RecordedCall {
     DWORD rectCount = 0;
 };
 
-// A recording device, independent of any Direct3D object or window. The parameters may be
+// A recording device, independent of any window, with a Direct3D object of its own in
+// recording mode (what GetDirect3D returns). The parameters may be
 // null (a 640 x 480 back buffer with a 16-bit depth buffer), as may the window. Devices
 // that a Direct3D object creates in recording mode (d3d9_testing.h) are the same kind.
 HRESULT createRecordingDevice(HWND window, const D3DPRESENT_PARAMETERS* parameters, IDirect3DDevice9** device);
