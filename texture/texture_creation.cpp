@@ -140,6 +140,66 @@ HRESULT loadLevel(const Resource& target, UINT face, UINT level, const DecodedIm
 
 }  // namespace
 
+FormatRequest PrepareFormatRequest(const DecodedImage& image, const TextureRequest& request, D3DRESOURCETYPE type)
+{
+    FormatRequest out;
+    // The working palette: the image's, with the colour key applied to it, or all white.
+    Palette& working = out.palette;
+    D3DCOLOR colorKey = request.colorKey;
+    D3DFORMAT imageFormat = image.format;
+    if (image.palette) {
+        const std::uint32_t key = (colorKey & 0xFF00FF00u) | (colorKey & 0xFFu) << 16 | ((colorKey >> 16) & 0xFFu);
+        for (int i = 0; i < 256; ++i)
+            working[i] = word(image.palette[i]) == key ? entry(0) : image.palette[i];
+        colorKey = 0;
+        if (request.format != D3DFMT_P8 && imageFormat == D3DFMT_P8) {
+            if (isGreyRamp(working))
+                imageFormat = D3DFMT_L8;
+            else if (isRamp332(working))
+                imageFormat = D3DFMT_R3G3B2;
+        }
+    } else {
+        working.fill(entry(0xFFFFFFFFu));
+    }
+
+    D3DFORMAT format = request.format;
+    if (format == D3DFMT_UNKNOWN) {
+        D3DFORMAT f = imageFormat;
+        if (colorKey != 0) {
+            const FormatDesc& desc = LookupFormatDesc(f);
+            if ((desc.formatClass == FormatClass::Rgb || desc.formatClass == FormatClass::Palettized ||
+                 desc.formatClass == FormatClass::Luminance) &&
+                desc.alphaBits == 0) {
+                FormatDesc keyed = desc;
+                keyed.format = D3DFMT_UNKNOWN;
+                keyed.alphaBits = 1;
+                const D3DFORMAT withAlpha = PickDeviceFormat(nullptr, request.usage, type, keyed);
+                if (withAlpha != D3DFMT_UNKNOWN)
+                    f = withAlpha;
+            }
+        }
+        format = ExternalFormatOf(f);
+        if (request.pool != D3DPOOL_SCRATCH && format == D3DFMT_R8G8B8)
+            format = D3DFMT_X8R8G8B8;
+    }
+
+    if (!(request.palette && image.palette)) {
+        if (format == D3DFMT_A8P8) {
+            format = D3DFMT_A8R8G8B8;
+        } else if (format == D3DFMT_P8) {
+            bool translucent = false;
+            for (const PALETTEENTRY& e : working)
+                translucent = translucent || e.peFlags != 255;
+            format = translucent ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
+        }
+    }
+
+    out.imageFormat = imageFormat;
+    out.format = format;
+    out.colorKey = colorKey;
+    return out;
+}
+
 HRESULT CreateTextureResourceFromMemory(const TextureRequest& request, IDirect3DBaseTexture9** texture)
 {
     if (!request.device || !request.data || request.size == 0 || !texture)
@@ -186,58 +246,13 @@ HRESULT CreateTextureResourceFromMemory(const TextureRequest& request, IDirect3D
     const bool chained = (filter & 0xFF) == D3DX_FILTER_NONE || (mipFilter & 0xFF) == D3DX_FILTER_POINT ||
                          (mipFilter & 0xFF) == D3DX_FILTER_BOX;
 
-    // The working palette: the image's, with the colour key applied to it, or all white.
-    Palette working;
-    D3DCOLOR colorKey = request.colorKey;
-    D3DFORMAT imageFormat = image.format;
-    if (image.palette) {
-        const std::uint32_t key = (colorKey & 0xFF00FF00u) | (colorKey & 0xFFu) << 16 | ((colorKey >> 16) & 0xFFu);
-        for (int i = 0; i < 256; ++i)
-            working[i] = word(image.palette[i]) == key ? entry(0) : image.palette[i];
-        colorKey = 0;
-        if (request.format != D3DFMT_P8 && imageFormat == D3DFMT_P8) {
-            if (isGreyRamp(working))
-                imageFormat = D3DFMT_L8;
-            else if (isRamp332(working))
-                imageFormat = D3DFMT_R3G3B2;
-        }
-    } else {
-        working.fill(entry(0xFFFFFFFFu));
-    }
-
-    D3DFORMAT format = request.format;
-    if (format == D3DFMT_UNKNOWN) {
-        D3DFORMAT f = imageFormat;
-        if (colorKey != 0) {
-            const FormatDesc& desc = LookupFormatDesc(f);
-            if ((desc.formatClass == FormatClass::Rgb || desc.formatClass == FormatClass::Palettized ||
-                 desc.formatClass == FormatClass::Luminance) &&
-                desc.alphaBits == 0) {
-                FormatDesc keyed = desc;
-                keyed.format = D3DFMT_UNKNOWN;
-                keyed.alphaBits = 1;
-                const D3DFORMAT withAlpha = PickDeviceFormat(nullptr, request.usage, type, keyed);
-                if (withAlpha != D3DFMT_UNKNOWN)
-                    f = withAlpha;
-            }
-        }
-        format = ExternalFormatOf(f);
-        if (request.pool != D3DPOOL_SCRATCH && format == D3DFMT_R8G8B8)
-            format = D3DFMT_X8R8G8B8;
-    }
-
+    const FormatRequest chosen = PrepareFormatRequest(image, request, type);
+    const Palette& working = chosen.palette;
+    const D3DFORMAT imageFormat = chosen.imageFormat;
+    const D3DCOLOR colorKey = chosen.colorKey;
+    D3DFORMAT format = chosen.format;
     if (request.palette)
         std::memcpy(request.palette, working.data(), sizeof working);
-    if (!(request.palette && image.palette)) {
-        if (format == D3DFMT_A8P8) {
-            format = D3DFMT_A8R8G8B8;
-        } else if (format == D3DFMT_P8) {
-            bool translucent = false;
-            for (const PALETTEENTRY& e : working)
-                translucent = translucent || e.peFlags != 255;
-            format = translucent ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
-        }
-    }
 
     const bool staging = request.pool == D3DPOOL_DEFAULT && !(request.usage & D3DUSAGE_DYNAMIC);
     UINT levels = request.mipLevels;

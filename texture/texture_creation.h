@@ -5,6 +5,9 @@
 #pragma once
 
 #include "texture/d3dx9tex.h"
+#include "texture/decoded_image.h"
+
+#include <array>
 
 namespace texture {
 
@@ -27,6 +30,18 @@ struct TextureRequest {
     PALETTEENTRY* palette = nullptr;  // 256 entries out, or null
     D3DRESOURCETYPE resourceType = D3DRTYPE_TEXTURE;
 };
+
+// What a decoded image asks of the device before any device is consulted: the format the
+// pixels are read as (palettes that are grey or 3-3-2 ramps read directly), the working
+// palette with the colour key applied, the key still in force, and the format handed to
+// CheckResourceRequirements.
+struct FormatRequest {
+    D3DFORMAT imageFormat = D3DFMT_UNKNOWN;
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+    D3DCOLOR colorKey = 0;
+    std::array<PALETTEENTRY, 256> palette{};
+};
+FormatRequest PrepareFormatRequest(const DecodedImage& image, const TextureRequest& request, D3DRESOURCETYPE type);
 
 // On success *texture holds one reference for the caller (a texture of the request's
 // resource type); on failure it is not written and nothing created is left behind.

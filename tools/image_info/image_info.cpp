@@ -1,17 +1,31 @@
-// image-info FILE [--pixels OUT]: decodes an image file exactly as the texture loader does
+// image-info FILE [--pixels OUT] [--levels DIR]: decodes an image file exactly as the texture
+// loader does
 // (the file mapped read-only, every decoder tried in its order) and prints what came out as
 // JSON on standard output. With --pixels, every decoded subimage (faces first, then levels,
 // then slices, top row first) is written to OUT as little-endian float red, green, blue,
 // alpha, read through the library's pixel reader without colour key or gamma. A file that no
 // decoder accepts prints its result code and each decoder's reason and exits with 1; a bad
 // command line exits with 2.
+//
+// The "texture" object says what D3DXCreateTextureFromFileA makes of the file on the headless
+// GL device: the format the loader asks CheckResourceRequirements for (managed pool, no colour
+// key, no palette out), and the format, size and level count of the texture created. With
+// --levels, every level of that texture is written to DIR/level-N.png as 8-bit RGBA, read
+// back through the converter.
+#include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_formats.h"
-#include "platform/win32/win32_system.h"
+#include "platform/win32/win32.h"
+#include "platform/win32/win32_sdl.h"
 #include "texture/image_decoder.h"
 #include "texture/pixel_codec.h"
+#include "texture/texture_creation.h"
+
+#include <png.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -116,7 +130,108 @@ HRESULT writePixels(const texture::DecodedImage& image, const char* path, std::s
     return hr;
 }
 
-void usage() { std::fprintf(stderr, "usage: image-info FILE [--pixels OUT]\n"); }
+void usage() { std::fprintf(stderr, "usage: image-info FILE [--pixels OUT] [--levels DIR]\n"); }
+
+// The headless GL device, as the game creates it.
+struct GlDevice {
+    HWND window = nullptr;
+    com::ComPtr<IDirect3D9> d3d;
+    com::ComPtr<IDirect3DDevice9> device;
+
+    HRESULT create()
+    {
+        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+        win32::setHeadless(true);
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = "image-info";
+        RegisterClassA(&wc);
+        window = CreateWindowExA(0, "image-info", "image-info", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr, nullptr,
+                                 nullptr);
+        d3d = com::ComPtr<IDirect3D9>::adopt(Direct3DCreate9(D3D_SDK_VERSION));
+        if (!window || !d3d)
+            return D3DERR_NOTAVAILABLE;
+        D3DPRESENT_PARAMETERS p{};
+        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        p.Windowed = TRUE;
+        p.EnableAutoDepthStencil = TRUE;
+        p.AutoDepthStencilFormat = D3DFMT_D16;
+        return d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                                 device.put());
+    }
+    ~GlDevice()
+    {
+        device.reset();
+        d3d.reset();
+        if (window)
+            DestroyWindow(window);
+    }
+};
+
+// One level as 8-bit RGBA (through a system-memory A8B8G8R8 copy made by the converter).
+HRESULT writeLevelPng(IDirect3DDevice9* device, IDirect3DTexture9* texture, UINT level, const std::string& path)
+{
+    D3DSURFACE_DESC desc{};
+    HRESULT hr = texture->GetLevelDesc(level, &desc);
+    if (FAILED(hr))
+        return hr;
+    com::ComPtr<IDirect3DTexture9> copy;
+    com::ComPtr<IDirect3DSurface9> from, to;
+    if (FAILED(hr = device->CreateTexture(desc.Width, desc.Height, 1, 0, D3DFMT_A8B8G8R8, D3DPOOL_SYSTEMMEM,
+                                          copy.put(), nullptr)) ||
+        FAILED(hr = texture->GetSurfaceLevel(level, from.put())) || FAILED(hr = copy->GetSurfaceLevel(0, to.put())) ||
+        FAILED(hr = D3DXLoadSurfaceFromSurface(to.get(), nullptr, nullptr, from.get(), nullptr, nullptr,
+                                               D3DX_FILTER_NONE, 0)))
+        return hr;
+    D3DLOCKED_RECT lr{};
+    if (FAILED(hr = to->LockRect(&lr, nullptr, D3DLOCK_READONLY)))
+        return hr;
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = desc.Width;
+    png.height = desc.Height;
+    png.format = PNG_FORMAT_RGBA;
+    const int ok = png_image_write_to_file(&png, path.c_str(), 0, lr.pBits, lr.Pitch, nullptr);
+    to->UnlockRect();
+    return ok ? S_OK : E_FAIL;
+}
+
+// The "texture" object: what the loader asks for and what the GL device creates.
+std::string textureJson(const texture::DecodedImage& image, const char* file, const char* levelsDir, int& status)
+{
+    texture::TextureRequest request;  // the defaults of D3DXCreateTextureFromFileA
+    const texture::FormatRequest asked = texture::PrepareFormatRequest(image, request, D3DRTYPE_TEXTURE);
+    std::string json = ",\n  \"texture\": {\"requested_format\": \"" + formatName(asked.format) + "\"";
+    GlDevice gl;
+    HRESULT hr = gl.create();
+    com::ComPtr<IDirect3DTexture9> created;
+    if (SUCCEEDED(hr))
+        hr = D3DXCreateTextureFromFileA(gl.device.get(), file, created.put());
+    json += ", \"result\": \"" + hex(hr) + "\"";
+    if (FAILED(hr)) {
+        status = 1;
+        return json + ", \"format\": null, \"width\": 0, \"height\": 0, \"levels\": 0}";
+    }
+    D3DSURFACE_DESC desc{};
+    created->GetLevelDesc(0, &desc);
+    const UINT levels = created->GetLevelCount();
+    json += ", \"format\": \"" + formatName(desc.Format) + "\", \"width\": " + std::to_string(desc.Width) +
+            ", \"height\": " + std::to_string(desc.Height) + ", \"levels\": " + std::to_string(levels) + "}";
+    if (levelsDir) {
+        std::error_code ec;
+        std::filesystem::create_directories(levelsDir, ec);
+        HRESULT written = S_OK;
+        for (UINT l = 0; l < levels && SUCCEEDED(written); ++l)
+            written = writeLevelPng(gl.device.get(), created.get(),
+                                    l, (std::filesystem::path(levelsDir) / ("level-" + std::to_string(l) + ".png")).string());
+        json += ",\n  \"levels_result\": \"" + hex(written) + "\"";
+        if (FAILED(written)) {
+            std::fprintf(stderr, "image-info: could not write the levels of %s to %s\n", file, levelsDir);
+            status = 1;
+        }
+    }
+    return json;
+}
 
 }  // namespace
 
@@ -124,6 +239,7 @@ int main(int argc, char** argv)
 {
     const char* file = nullptr;
     const char* pixelsPath = nullptr;
+    const char* levelsDir = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--pixels") == 0) {
             if (i + 1 >= argc || pixelsPath) {
@@ -131,6 +247,12 @@ int main(int argc, char** argv)
                 return 2;
             }
             pixelsPath = argv[++i];
+        } else if (std::strcmp(argv[i], "--levels") == 0) {
+            if (i + 1 >= argc || levelsDir) {
+                usage();
+                return 2;
+            }
+            levelsDir = argv[++i];
         } else if (argv[i][0] == '-' && argv[i][1] != 0) {
             std::fprintf(stderr, "image-info: unknown option %s\n", argv[i]);
             usage();
@@ -187,6 +309,8 @@ int main(int argc, char** argv)
             status = 1;
         }
     }
+    if (SUCCEEDED(hr))
+        json += textureJson(image, file, levelsDir, status);
     json += "\n}\n";
     std::fputs(json.c_str(), stdout);
     return status;
