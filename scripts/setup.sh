@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
   libgl1-mesa-dri libegl1 libegl-mesa0 libgl1
+  libstb-dev
   clang libclang-rt-14-dev
 )
 

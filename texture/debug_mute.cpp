@@ -1,3 +1,5 @@
+// The look-up of the runtime's mute switch and the registry value, each done once, and the
+// scoped muting built on them. Trusts the module table and registry of the platform layer.
 #include "texture/debug_mute.h"
 
 #include "platform/win32/win32.h"

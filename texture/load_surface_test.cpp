@@ -2,6 +2,7 @@
 // through system memory for GPU surfaces (and back through a lockable render target), the
 // device copies, argument checks, and the mip rules.
 #include "texture/d3dx9tex.h"
+#include "texture/pixel_codec.h"
 
 #include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_recording.h"
@@ -344,6 +345,69 @@ TEST_P(LoadSurfaceTest, CubeAndVolumeTextures)
     EXPECT_EQ(at(1, 1, 0), 0xFF000000u);
     EXPECT_EQ(at(0, 1, 1), 0xFF0000FFu);
     next->UnlockBox();
+}
+
+TEST_P(LoadSurfaceTest, DynamicSurfacesAreLockedDirectly)
+{
+    auto t = texture(4, 4, 1, D3DPOOL_DEFAULT, D3DFMT_A8R8G8B8, D3DUSAGE_DYNAMIC);
+    auto s = level(t.get(), 0);
+    const auto image = randomPixels(16, 6);
+    const RECT all{0, 0, 4, 4};
+    if (GetParam() == DeviceKind::Recording)
+        d3d9::recording::clearRecordedCalls(device.get());
+    ASSERT_EQ(D3DXLoadSurfaceFromMemory(s.get(), nullptr, nullptr, image.data(), D3DFMT_A8R8G8B8, 16, nullptr, &all,
+                                        D3DX_FILTER_NONE, 0),
+              S_OK);
+    if (GetParam() == DeviceKind::Recording)
+        EXPECT_EQ(d3d9::recording::countCalls(device.get(), "CreateTexture"), 0u);
+    EXPECT_EQ(pixels(s.get()), image);
+}
+
+// DXT levels: a partial rectangle is widened to whole blocks (the blocks' other pixels are
+// kept), and a GPU level smaller than a block is staged as a lower level of a larger texture.
+TEST_P(LoadSurfaceTest, DxtLocksWidenToBlocks)
+{
+    ComPtr<IDirect3DTexture9> t;
+    if (FAILED(device->CreateTexture(8, 8, 1, 0, D3DFMT_DXT1, D3DPOOL_MANAGED, t.put(), nullptr)))
+        GTEST_SKIP() << "no DXT textures on this device";
+    auto s = level(t.get(), 0);
+    std::vector<std::uint32_t> red(64, 0xFFFF0000u);
+    const RECT all{0, 0, 8, 8};
+    ASSERT_EQ(D3DXLoadSurfaceFromMemory(s.get(), nullptr, nullptr, red.data(), D3DFMT_A8R8G8B8, 32, nullptr, &all,
+                                        D3DX_FILTER_NONE, 0),
+              S_OK);
+    std::vector<std::uint32_t> green(4, 0xFF00FF00u);
+    const RECT two{0, 0, 2, 2};
+    const RECT inside{5, 1, 7, 3};
+    ASSERT_EQ(D3DXLoadSurfaceFromMemory(s.get(), nullptr, &inside, green.data(), D3DFMT_A8R8G8B8, 8, nullptr, &two,
+                                        D3DX_FILTER_NONE, 0),
+              S_OK);
+    D3DLOCKED_RECT lr{};
+    ASSERT_EQ(s->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    std::vector<float> px(64 * 4);
+    ASSERT_EQ(ReadPixelsAsFloat(lr.pBits, D3DFMT_DXT1, lr.Pitch, 8, 8, nullptr, px.data()), S_OK);
+    s->UnlockRect();
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const bool isGreen = x >= 5 && x < 7 && y >= 1 && y < 3;
+            ASSERT_EQ(px[(y * 8 + x) * 4 + 1], isGreen ? 1.0f : 0.0f) << x << "," << y;
+        }
+
+    ComPtr<IDirect3DTexture9> tiny;
+    if (FAILED(device->CreateTexture(2, 2, 1, 0, D3DFMT_DXT1, D3DPOOL_DEFAULT, tiny.put(), nullptr)))
+        return;
+    auto ts = level(tiny.get(), 0);
+    if (GetParam() == DeviceKind::Recording)
+        d3d9::recording::clearRecordedCalls(device.get());
+    ASSERT_EQ(D3DXLoadSurfaceFromMemory(ts.get(), nullptr, nullptr, green.data(), D3DFMT_A8R8G8B8, 8, nullptr, &two,
+                                        D3DX_FILTER_NONE, 0),
+              S_OK);
+    if (GetParam() == DeviceKind::Recording) {
+        const auto created = d3d9::recording::callsNamed(device.get(), "CreateTexture");
+        ASSERT_EQ(created.size(), 1u);
+        EXPECT_EQ(created[0].text, "CreateTexture(4, 4, 2, 0x0, D3DFMT_DXT1, 2)");  // 4 x 4, two levels, system memory
+        EXPECT_EQ(d3d9::recording::countCalls(device.get(), "UpdateSurface"), 1u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, LoadSurfaceTest, ::testing::Values(DeviceKind::Recording, DeviceKind::Gl),

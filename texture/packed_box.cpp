@@ -6,7 +6,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define PACKED_BOX_SSE2 1
 #endif
 
@@ -108,15 +108,54 @@ UINT sse2Rows(const std::uint8_t* src, UINT srcPitch, std::uint8_t* dst, UINT ds
     }
     return vectorWidth;
 }
+
+// The same with 256-bit registers: eight destination pixels per step. The 32-bit shuffle
+// works within each 128-bit lane, so each lane holds its own four source pixels' pairs.
+__attribute__((target("avx2"))) inline __m256i avx2PairSums(const std::uint8_t* p, __m256i zero)
+{
+    const __m256i v = _mm256_shuffle_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), _MM_SHUFFLE(3, 1, 2, 0));
+    return _mm256_add_epi16(_mm256_unpacklo_epi8(v, zero), _mm256_unpackhi_epi8(v, zero));
+}
+
+__attribute__((target("avx2"))) UINT avx2Rows(const std::uint8_t* src, UINT srcPitch, std::uint8_t* dst,
+                                              UINT dstPitch, UINT width, UINT height, std::uint32_t keepMask)
+{
+    const UINT vectorWidth = width & ~7u;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i two = _mm256_set1_epi16(2);
+    const __m256i keep = _mm256_set1_epi32(static_cast<int>(keepMask));
+    for (UINT y = 0; y < height; ++y) {
+        const std::uint8_t* r0 = src + std::size_t(2 * y) * srcPitch;
+        const std::uint8_t* r1 = r0 + srcPitch;
+        std::uint8_t* d = dst + std::size_t(y) * dstPitch;
+        for (UINT x = 0; x < vectorWidth; x += 8) {
+            // Lanes: s0 = source pixels 0-3 | 4-7, s1 = 8-11 | 12-15; each lane gives two
+            // destination pixels.
+            const __m256i s0 = _mm256_add_epi16(avx2PairSums(r0 + 8 * x, zero), avx2PairSums(r1 + 8 * x, zero));
+            const __m256i s1 = _mm256_add_epi16(avx2PairSums(r0 + 8 * x + 32, zero), avx2PairSums(r1 + 8 * x + 32, zero));
+            const __m256i m0 = _mm256_srli_epi16(_mm256_add_epi16(s0, two), 2);
+            const __m256i m1 = _mm256_srli_epi16(_mm256_add_epi16(s1, two), 2);
+            // packus interleaves lanes: [m0 lo, m1 lo | m0 hi, m1 hi] = dest 0-1, 4-5 | 2-3, 6-7.
+            const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(m0, m1), _MM_SHUFFLE(3, 1, 2, 0));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 4 * x), _mm256_and_si256(packed, keep));
+        }
+    }
+    return vectorWidth;
+}
 #endif
 
-bool vectorAvailable()
+enum class Vector { None, Sse2, Avx2 };
+
+// Chosen once, on first use.
+Vector vectorLevel()
 {
 #ifdef PACKED_BOX_SSE2
-    static const bool available = __builtin_cpu_supports("sse2");
-    return available;
+    static const Vector level = __builtin_cpu_supports("avx2") ? Vector::Avx2
+                                : __builtin_cpu_supports("sse2") ? Vector::Sse2
+                                                                 : Vector::None;
+    return level;
 #else
-    return false;
+    return Vector::None;
 #endif
 }
 
@@ -139,9 +178,11 @@ void PackedBoxHalve(D3DFORMAT format, const std::uint8_t* source, UINT sourcePit
         return;
     UINT done = 0;
 #ifdef PACKED_BOX_SSE2
-    if (l->bytes == 4 && vectorAvailable()) {
+    if (l->bytes == 4 && vectorLevel() != Vector::None) {
         const std::uint32_t keep = l->fields[3].bits ? 0xFFFFFFFFu : 0x00FFFFFFu;
-        done = sse2Rows(source, sourcePitch, destination, destinationPitch, destinationWidth, destinationHeight, keep);
+        done = vectorLevel() == Vector::Avx2
+                   ? avx2Rows(source, sourcePitch, destination, destinationPitch, destinationWidth, destinationHeight, keep)
+                   : sse2Rows(source, sourcePitch, destination, destinationPitch, destinationWidth, destinationHeight, keep);
     }
 #endif
     if (done < destinationWidth)

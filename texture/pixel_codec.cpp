@@ -162,6 +162,15 @@ public:
             }
         }
         missingColor_ = layout.special == Special::AlphaOnly ? 0.0f : 1.0f;
+        // Whole-byte unsigned fields (the 8-8-8 and 8-8-8-8 families) take a byte loop; it
+        // computes exactly what the general loop computes.
+        byteFields_ = layout.special == Special::None && layout.bytes >= 3;
+        for (int ch = 0; ch < 4; ++ch) {
+            const Field& f = layout.channel[ch];
+            byteOffset_[ch] = f.bits ? f.shift / 8 : -1;
+            if (f.bits && (f.bits != 8 || f.shift % 8 || f.isSigned))
+                byteFields_ = false;
+        }
     }
 
     bool prepare()
@@ -184,6 +193,13 @@ protected:
     {
         const std::uint8_t* p = rowAddress(y, z);
         const UINT bytes = layout_.bytes;
+        if (byteFields_) {
+            const float* table = info_[0].table.data();  // every field is 8 bits: one table
+            for (UINT x = 0; x < width_; ++x, p += bytes, out += 4)
+                for (int ch = 0; ch < 4; ++ch)
+                    out[ch] = byteOffset_[ch] >= 0 ? table[p[byteOffset_[ch]]] : 1.0f;
+            return;
+        }
         for (UINT x = 0; x < width_; ++x, p += bytes, out += 4) {
             const std::uint64_t word = loadLE(p, bytes);
             for (int ch = 0; ch < 4; ++ch) {
@@ -210,6 +226,23 @@ protected:
         std::uint8_t* p = rowAddress(y, z);
         const UINT bytes = layout_.bytes;
         const bool lum = layout_.special == Special::Luminance;
+        if (!view_.diffusion && byteFields_) {
+            for (UINT x = 0; x < width_; ++x, p += bytes, in += 4) {
+                const float d = ditherAt(x, y, z);
+                if (bytes == 4)
+                    p[3] = 0;  // an X byte; overwritten below when it is alpha
+                for (int ch = 0; ch < 4; ++ch) {
+                    if (byteOffset_[ch] < 0)
+                        continue;
+                    // floor(t) clamped to [0, 255], NaN to 0, as quantiseClamped does.
+                    float t = in[ch] * 255.0f + d;
+                    t = t > 0.0f ? t : 0.0f;
+                    t = t < 255.0f ? t : 255.0f;
+                    p[byteOffset_[ch]] = static_cast<std::uint8_t>(t);
+                }
+            }
+            return;
+        }
         if (!view_.diffusion) {
             for (UINT x = 0; x < width_; ++x, p += bytes, in += 4) {
                 float v[4] = {in[0], in[1], in[2], in[3]};
@@ -297,6 +330,8 @@ private:
     const FieldLayout& layout_;
     ChannelInfo info_[4];
     float missingColor_;
+    bool byteFields_ = false;
+    int byteOffset_[4] = {-1, -1, -1, -1};
     std::vector<float> carry_;
     std::vector<float> work_;
 };

@@ -418,7 +418,7 @@ private:
 };
 
 // The horizontal pass of one source row: its contribution to every destination column.
-void horizontalPass(const float* in, UINT width, const TriangleTable& h, float* out, UINT outWidth)
+void horizontalPass(const float* __restrict in, UINT width, const TriangleTable& h, float* __restrict out, UINT outWidth)
 {
     std::fill(out, out + std::size_t(outWidth) * 4, 0.0f);
     for (UINT x = 0; x < width; ++x) {
@@ -434,7 +434,7 @@ void horizontalPass(const float* in, UINT width, const TriangleTable& h, float* 
     }
 }
 
-void addScaled(float* acc, const float* row, float w, std::size_t floats)
+void addScaled(float* __restrict acc, const float* __restrict row, float w, std::size_t floats)
 {
     for (std::size_t i = 0; i < floats; ++i)
         acc[i] += row[i] * w;
