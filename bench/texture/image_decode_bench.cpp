@@ -1,8 +1,12 @@
 // Image decoding against bare library calls, on the same in-memory files in one run:
 //   Ratio/jpeg_colour  4096x4096 4:2:0 JPEG: DecodeImageFromMemory over libjpeg reading
 //                      scanlines into a buffer (target <= 1.15)
+//   Ratio/jpeg_colour_anchor_4_bytes  the same with libjpeg-turbo writing four-byte pixels,
+//                      as large as ours: shows how much of the first ratio is the larger buffer
 //   Ratio/jpeg_grey    the same in grey (target <= 1.1)
 //   Ratio/png_rgb, Ratio/png_rgba  4096x4096 PNG over png_read_image (target <= 1.15)
+//   Ratio/png_rgb_anchor_4_bytes  the RGB file with libpng adding a filler byte, so both
+//                      sides write four-byte pixels
 //   InPlace/bmp|tga|dds/N  top-down 32-bit files of N x N: no copy of the pixels, so the time
 //                      does not grow with N (compare 256 with 4096)
 // The two sides of a ratio take turns inside each round, so the machine's drift (these
@@ -89,7 +93,7 @@ struct JpegJump {
     std::jmp_buf jump;
 };
 
-std::size_t bareJpeg(const Bytes& file)
+std::size_t bareJpeg(const Bytes& file, bool fourBytes)
 {
     jpeg_decompress_struct info{};
     JpegJump error{};
@@ -97,6 +101,7 @@ std::size_t bareJpeg(const Bytes& file)
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, file.data(), file.size());
     jpeg_read_header(&info, TRUE);
+    if (fourBytes && info.out_color_space == JCS_RGB) info.out_color_space = JCS_EXT_BGRX;
     jpeg_start_decompress(&info);
     const std::size_t pitch = std::size_t{info.output_width} * info.output_components;
     std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[pitch * info.output_height]);
@@ -110,6 +115,10 @@ std::size_t bareJpeg(const Bytes& file)
     return pitch;
 }
 
+// Three-byte rows (the library's default), or four-byte rows of the same size as ours.
+std::size_t bareJpeg3(const Bytes& file) { return bareJpeg(file, false); }
+std::size_t bareJpeg4(const Bytes& file) { return bareJpeg(file, true); }
+
 struct PngSource {
     const Bytes* file;
     std::size_t position;
@@ -122,13 +131,14 @@ void pngRead(png_structp png, png_bytep out, png_size_t count)
     source->position += count;
 }
 
-std::size_t barePng(const Bytes& file)
+std::size_t barePng(const Bytes& file, bool fourBytes)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     PngSource source{&file, 0};
     png_set_read_fn(png, &source, pngRead);
     png_read_info(png, info);
+    if (fourBytes && png_get_color_type(png, info) == PNG_COLOR_TYPE_RGB) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
     png_read_update_info(png, info);
     const std::size_t rowBytes = png_get_rowbytes(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
@@ -140,6 +150,9 @@ std::size_t barePng(const Bytes& file)
     benchmark::DoNotOptimize(buffer.get());
     return rowBytes;
 }
+
+std::size_t barePng3(const Bytes& file) { return barePng(file, false); }
+std::size_t barePng4(const Bytes& file) { return barePng(file, true); }
 
 void ours(const Bytes& file)
 {
@@ -168,10 +181,12 @@ void ratio(benchmark::State& state, const Bytes& file, std::size_t (*anchor)(con
     state.counters["ratio"] = median(ratios);
 }
 
-void BM_JpegColour(benchmark::State& state) { ratio(state, files().jpegColour, bareJpeg); }
-void BM_JpegGrey(benchmark::State& state) { ratio(state, files().jpegGrey, bareJpeg); }
-void BM_PngRgb(benchmark::State& state) { ratio(state, files().pngRgb, barePng); }
-void BM_PngRgba(benchmark::State& state) { ratio(state, files().pngRgba, barePng); }
+void BM_JpegColour(benchmark::State& state) { ratio(state, files().jpegColour, bareJpeg3); }
+void BM_JpegColourFourBytes(benchmark::State& state) { ratio(state, files().jpegColour, bareJpeg4); }
+void BM_JpegGrey(benchmark::State& state) { ratio(state, files().jpegGrey, bareJpeg3); }
+void BM_PngRgb(benchmark::State& state) { ratio(state, files().pngRgb, barePng3); }
+void BM_PngRgbFourBytes(benchmark::State& state) { ratio(state, files().pngRgb, barePng4); }
+void BM_PngRgba(benchmark::State& state) { ratio(state, files().pngRgba, barePng3); }
 
 // ---- In place: top-down 32-bit files ---------------------------------------------------
 
@@ -211,8 +226,10 @@ void BM_InPlace(benchmark::State& state, char kind)
 }  // namespace
 
 BENCHMARK(BM_JpegColour)->Name("Ratio/jpeg_colour")->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(BM_JpegColourFourBytes)->Name("Ratio/jpeg_colour_anchor_4_bytes")->Unit(benchmark::kMillisecond)->Iterations(9);
 BENCHMARK(BM_JpegGrey)->Name("Ratio/jpeg_grey")->Unit(benchmark::kMillisecond)->Iterations(9);
 BENCHMARK(BM_PngRgb)->Name("Ratio/png_rgb")->Unit(benchmark::kMillisecond)->Iterations(7);
+BENCHMARK(BM_PngRgbFourBytes)->Name("Ratio/png_rgb_anchor_4_bytes")->Unit(benchmark::kMillisecond)->Iterations(7);
 BENCHMARK(BM_PngRgba)->Name("Ratio/png_rgba")->Unit(benchmark::kMillisecond)->Iterations(7);
 BENCHMARK_CAPTURE(BM_InPlace, bmp, 'b')->Name("InPlace/bmp")->Arg(256)->Arg(4096);
 BENCHMARK_CAPTURE(BM_InPlace, tga, 't')->Name("InPlace/tga")->Arg(256)->Arg(4096);
