@@ -2,6 +2,7 @@
 // file may link thousands of levels; recursion would follow them one frame each).
 #include "texture/decoded_image.h"
 
+#include <cstdlib>
 #include <new>
 
 namespace texture {
@@ -41,9 +42,12 @@ void DecodedImage::reset()
     }
 }
 
+void DecodedImage::FreeDeleter::operator()(BYTE* p) const { std::free(p); }
+
 BYTE* DecodedImage::allocatePixels(std::size_t bytes, bool zeroed)
 {
-    BYTE* buffer = zeroed ? new (std::nothrow) BYTE[bytes ? bytes : 1]() : new (std::nothrow) BYTE[bytes ? bytes : 1];
+    if (bytes == 0) bytes = 1;
+    auto* buffer = static_cast<BYTE*>(zeroed ? std::calloc(bytes, 1) : std::malloc(bytes));
     pixelStorage.reset(buffer);
     pixels = buffer;
     return buffer;

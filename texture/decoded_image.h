@@ -48,7 +48,12 @@ struct DecodedImage {
     // decode-pixels flag stays.
     void reset();
 
-    std::unique_ptr<BYTE[]> pixelStorage;
+    // Pixel buffers come from malloc or calloc: a large zeroed buffer then costs nothing until
+    // it is written.
+    struct FreeDeleter {
+        void operator()(BYTE* p) const;
+    };
+    std::unique_ptr<BYTE, FreeDeleter> pixelStorage;
     std::unique_ptr<PALETTEENTRY[]> paletteStorage;
 };
 

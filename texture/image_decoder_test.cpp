@@ -3,6 +3,7 @@
 // file of each format. Expected pixels are worked out here from the file bytes.
 #include "texture/image_decoder.h"
 #include "texture/image_test_files.h"
+#include "platform/win32/win32_testing.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -776,7 +777,7 @@ Bytes gradient(unsigned w, unsigned h, int components)
 }
 
 // libjpeg's own decoding of the same file, as RGB or grey rows.
-Bytes referenceJpeg(const Bytes& file, int& components)
+Bytes referenceJpeg(const Bytes& file, int& components, J_DCT_METHOD method = JDCT_ISLOW)
 {
     jpeg_decompress_struct info{};
     jpeg_error_mgr error{};
@@ -784,6 +785,7 @@ Bytes referenceJpeg(const Bytes& file, int& components)
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, file.data(), file.size());
     jpeg_read_header(&info, TRUE);
+    info.dct_method = method;
     jpeg_start_decompress(&info);
     components = info.output_components;
     Bytes out(std::size_t{info.output_width} * info.output_height * components);
@@ -819,6 +821,28 @@ TEST(JpegDecoder, GreyAndColourMatchLibjpegsOwnDecoding)
                     EXPECT_EQ(word(image, x, y), (std::uint32_t{ref[0]} << 16) | (ref[1] << 8) | ref[2]);
                 }
             }
+    }
+}
+
+TEST(JpegDecoder, DisableMmxChoosesTheFastIntegerTransform)
+{
+    const Bytes file = test::jpegFile(32, 32, 1, gradient(32, 32, 1), 75);
+    int components = 0;
+    const Bytes slow = referenceJpeg(file, components, JDCT_ISLOW);
+    const Bytes fast = referenceJpeg(file, components, JDCT_IFAST);
+    ASSERT_NE(slow, fast);  // the two transforms differ on this picture
+    struct Case {
+        const char* name;
+        DWORD value;
+        const Bytes& expected;
+    } cases[] = {{"DisableMMX 1", 1, fast}, {"DisableMMX 0", 0, slow}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        win32::testing::setRegistryDword(HKEY_LOCAL_MACHINE, "Software\\Direct3D", "DisableMMX", c.value);
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), S_OK);
+        win32::testing::clearRegistry();
+        EXPECT_EQ(Bytes(image.pixels, image.pixels + 32 * 32), c.expected);
     }
 }
 

@@ -100,6 +100,7 @@ DecodeReason runLibpng(PngState& s, DecodedImage& image)
         format = D3DFMT_X8R8G8B8;
     }
 
+    png_set_interlace_handling(s.png);  // interlaced files are read whole like the others
     png_read_update_info(s.png, s.info);
     const int channels = png_get_channels(s.png, s.info);
     int expected = 2;  // A8L8, AL16

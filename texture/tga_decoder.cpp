@@ -112,11 +112,14 @@ DecodeReason decodeTga(DecodedImage& image, const std::uint8_t* data, std::size_
         if (!in.has(static_cast<std::size_t>(imageBytes))) return DecodeReason::truncated;
         image.pixels = in.here();
     } else {
+        // Plain data must hold every pixel; a packet carries at most 128 pixels.
+        const std::uint64_t total = std::uint64_t{width} * height;
+        if (!rle && !in.has(static_cast<std::size_t>(imageBytes))) return DecodeReason::truncated;
+        if (rle && total > 128 * (in.remaining() / (1 + std::uint64_t{bytesPerPixel}))) return DecodeReason::truncated;
         pixels = image.allocatePixels(static_cast<std::size_t>(imageBytes), false);
         if (!pixels) return DecodeReason::outOfMemory;
         // Pixels arrive in file order; a packet may carry on into the next stored row but
         // never past the last pixel of the image.
-        const std::uint64_t total = std::uint64_t{width} * height;
         auto place = [&](std::uint64_t index) {
             const std::uint64_t row = index / width, column = index % width;
             const std::uint64_t nodeRow = top ? row : height - 1 - row;
@@ -124,7 +127,6 @@ DecodeReason decodeTga(DecodedImage& image, const std::uint8_t* data, std::size_
             return pixels + nodeRow * rowPitch + nodeColumn * bytesPerPixel;
         };
         if (!rle) {
-            if (!in.has(static_cast<std::size_t>(imageBytes))) return DecodeReason::truncated;
             const std::uint8_t* src = in.here();
             for (std::uint32_t row = 0; row < height; ++row) {
                 const std::uint8_t* srcRow = src + row * rowPitch;
