@@ -427,6 +427,31 @@ XFile makeWaterTower()
     return file;
 }
 
+// ---- the heavy city's building: a 10 x 10 x 20 block whose 200 windows stand out of its
+// walls as small boxes, about 2,000 triangles ----
+XFile makeDetailedBlock(int variant)
+{
+    static const char* walls[3] = {"textures/city/facade.bmp", "textures/city/office.png", "textures/city/brick.bmp"};
+    Mesh m;
+    m.name = "Block" + std::to_string(variant);
+    std::uint32_t wall = m.addMaterial(mat(0.65f, 0.62f, 0.58f, walls[variant]));
+    std::uint32_t glass = m.addMaterial(mat(0.30f, 0.36f, 0.45f, "textures/car/glass.dds", 50.0f));
+    std::uint32_t roof = m.addMaterial(mat(0.40f, 0.40f, 0.41f, "textures/city/roof.dds"));
+    m.addBox({-5, 0, -5}, {5, 20, 5}, wall, 5, "-y+y");
+    m.addPolygon({{-5, 20, -5}, {5, 20, -5}, {5, 20, 5}, {-5, 20, 5}}, {0, 1, 0}, roof, 10);
+    for (int row = 0; row < 10; ++row)
+        for (int col = 0; col < 5; ++col) {
+            const float y = 1.0f + 1.9f * float(row), a = -4.5f + 2.0f * float(col);
+            m.addBox({a, y, -5.2f}, {a + 1, y + 1.2f, -5}, glass, 1, "+z");
+            m.addBox({a, y, 5}, {a + 1, y + 1.2f, 5.2f}, glass, 1, "-z");
+            m.addBox({-5.2f, y, a}, {-5, y + 1.2f, a + 1}, glass, 1, "+x");
+            m.addBox({5, y, a}, {5.2f, y + 1.2f, a + 1}, glass, 1, "-x");
+        }
+    XFile file;
+    file.meshes.push_back(m);
+    return file;
+}
+
 // ---- textures: detail patterns in light colours, tinted by the material colours ----
 
 struct Noise {
@@ -814,11 +839,13 @@ std::string fmt(float v)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: citygen OUTPUT_DIR   (writes the bundled city, e.g. citygen assets)\n");
+    const bool heavy = argc == 3 && std::strcmp(argv[1], "--heavy") == 0;
+    if ((argc != 2 && !heavy) || argv[argc - 1][0] == '-') {
+        std::fprintf(stderr, "usage: citygen [--heavy] OUTPUT_DIR   (writes the bundled city, e.g. citygen assets;\n"
+                             "       --heavy: 150 detailed buildings instead, for the frame-rate benchmark)\n");
         return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
     }
-    const std::filesystem::path out = argv[1];
+    const std::filesystem::path out = argv[argc - 1];
     bool ok = true;
     auto text = [&](const std::string& name, const XFile& f) {
         ok = writeFile(out / name, writeText(f)) && ok;
@@ -862,9 +889,22 @@ int main(int argc, char** argv)
         ldo += std::to_string(e.number) + "," + e.file + "," + fmt(e.radius) + "," + fmt(e.length) + "," +
                fmt(e.width) + ",\n";
     }
+    std::vector<Placement> placements = cityPlacements();
+    if (heavy) {
+        // Three detailed buildings of about 2,000 triangles each, 150 of them on a grid.
+        ldo = "3\n";
+        for (int v = 0; v < 3; ++v) {
+            const std::string file = "objets/heavy/block" + std::to_string(v) + ".x";
+            binary(file, makeDetailedBlock(v));
+            ldo += std::to_string(v + 1) + "," + file + ",8,10,10,\n";
+        }
+        placements.clear();
+        for (int k = 0; k < 150; ++k)
+            placements.push_back({1 + k % 3, 16.0f * float(k % 15 - 7), 0, 16.0f * float(k / 15 - 5) - 8.0f,
+                                  HALF_PI * float(k % 4)});
+    }
     ok = writeFile(out / "maps/city.ldo", ldo) && ok;
 
-    const std::vector<Placement> placements = cityPlacements();
     std::string map = std::to_string(placements.size()) + "\n";
     for (const Placement& p : placements)
         map += std::to_string(p.prototype) + "," + fmt(p.x) + "," + fmt(p.y) + "," + fmt(p.z) + "," + fmt(p.heading) + ",\n";
