@@ -81,11 +81,12 @@ bool readPng(const fs::path& path, Image& image)
 }
 
 // Colour classes of the bundled city under its light (ambient white, so at least the material
-// colour; textures, where there are any, only darken).
+// colour; textures, where there are any, only darken; the sky box shows its sky texture).
 bool isSky(const unsigned char* p)
 {
-    auto near = [&](int r, int g, int b) { return std::abs(p[0] - r) < 16 && std::abs(p[1] - g) < 16 && std::abs(p[2] - b) < 16; };
-    return near(92, 143, 219) || near(158, 189, 224);  // the sky box's upper and hazy bands
+    const bool blue = p[2] > 170 && p[2] > p[0] + 25 && p[2] >= p[1];  // from zenith blue to the haze
+    const bool cloud = p[0] > 225 && p[1] > 225 && p[2] > 225;
+    return blue || cloud;
 }
 bool isCarPaint(const unsigned char* p) { return p[0] > 140 && p[1] < 90 && p[2] < 90; }
 bool isCrate(const unsigned char* p) { return p[0] > 80 && p[0] > p[1] + 20 && p[1] > p[2] + 20; }

@@ -6,9 +6,11 @@ packages=(
   g++ cmake ninja-build pkg-config
   libsdl2-dev libepoxy-dev libfreetype-dev libharfbuzz-dev libfontconfig-dev
   libpng-dev libjpeg62-turbo-dev zlib1g-dev
+  imagemagick netpbm
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
   libgl1-mesa-dri libegl1 libegl-mesa0 libgl1
+  libstb-dev
   clang libclang-rt-14-dev
   libx11-dev libxtst-dev xvfb openbox
 )

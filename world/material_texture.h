@@ -1,8 +1,7 @@
 // The texture step of loading a scene object: one call per material, in material order,
-// with the texture file name the mesh file gave (null or empty: no texture).
-//
-// Textures are not created yet: until the texture loader is part of the build this leaves
-// *texture null and shows nothing, so every subset draws untextured with its material.
+// with the texture file name the mesh file gave. The caller skips null and empty names. The
+// name is used as stored, relative to the working directory; a texture that cannot be
+// created is reported in a message box and the subset draws with its material alone.
 #pragma once
 
 struct IDirect3DDevice9;

@@ -385,9 +385,16 @@ HRESULT Device::GetDeviceCaps(D3DCAPS9* caps)
     if (!caps)
         return D3DERR_INVALIDCALL;
     fillCaps(*caps, config_.adapter, config_.deviceType);
-    caps->MaxVertexIndex = maxVertexIndex_;
-    caps->MaxPrimitiveCount = maxPrimitiveCount_;
+    if (config_.recording)
+        recordingCapsOverride(*caps);
+    // A test's draw limits stand below whatever the device reports.
+    caps->MaxVertexIndex = std::min(caps->MaxVertexIndex, maxVertexIndex_);
+    caps->MaxPrimitiveCount = std::min(caps->MaxPrimitiveCount, maxPrimitiveCount_);
     if (gl_) {
+        // The context's own limit, when it is below what the device lets through.
+        const DWORD glMax = gl_->maxTextureSize() > 0 ? DWORD(gl_->maxTextureSize()) : 0;
+        caps->MaxTextureWidth = std::min(caps->MaxTextureWidth, glMax);
+        caps->MaxTextureHeight = std::min(caps->MaxTextureHeight, glMax);
         caps->MaxAnisotropy = static_cast<DWORD>(gl_->maxAnisotropy());
         if (caps->MaxAnisotropy <= 1) {
             const DWORD aniso = D3DPTFILTERCAPS_MINFANISOTROPIC | D3DPTFILTERCAPS_MAGFANISOTROPIC;

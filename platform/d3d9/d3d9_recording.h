@@ -58,7 +58,8 @@ struct RecordedCall {
     DWORD rectCount = 0;
 };
 
-// A recording device, independent of any Direct3D object or window. The parameters may be
+// A recording device, independent of any window, with a Direct3D object of its own in
+// recording mode (what GetDirect3D returns). The parameters may be
 // null (a 640 x 480 back buffer with a 16-bit depth buffer), as may the window. Devices
 // that a Direct3D object creates in recording mode (d3d9_testing.h) are the same kind.
 HRESULT createRecordingDevice(HWND window, const D3DPRESENT_PARAMETERS* parameters, IDirect3DDevice9** device);
@@ -87,5 +88,13 @@ void setLogging(IDirect3DDevice9* device, bool logging);
 // Makes a device state (and its draws enforce) smaller index and primitive limits than its
 // own, for tests of how callers meet a smaller device.
 void setDrawLimits(IDirect3DDevice9* device, DWORD maxVertexIndex, DWORD maxPrimitiveCount);
+
+// What recording devices say about themselves, for tests of code that adapts to a device:
+// while caps are set, GetDeviceCaps of every recording device reports them (with its own
+// adapter and device type); while formats are refused, CheckDeviceFormat of Direct3D objects
+// in recording mode answers D3DERR_NOTAVAILABLE for them. Null and empty restore the defaults.
+// The OpenGL device always reports what it really does.
+void setRecordingCaps(const D3DCAPS9* caps);
+void setRecordingRefusedFormats(std::vector<D3DFORMAT> refused);
 
 }  // namespace d3d9::recording
