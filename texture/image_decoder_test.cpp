@@ -3,6 +3,7 @@
 // file of each format. Expected pixels are worked out here from the file bytes.
 #include "texture/image_decoder.h"
 #include "texture/image_test_files.h"
+#include "texture/pixel_format.h"
 #include "platform/win32/win32_testing.h"
 
 #include <gtest/gtest.h>
@@ -21,10 +22,12 @@ namespace {
 using test::Bytes;
 using test::ByteWriter;
 
+// The file must outlive the image: nodes may point into it.
 HRESULT decode(const Bytes& file, DecodedImage& image, D3DXIMAGE_INFO* info = nullptr, bool pixels = true)
 {
     return DecodeImageFromMemory(image, file.data(), static_cast<UINT>(file.size()), info, pixels);
 }
+HRESULT decode(Bytes&& file, DecodedImage& image, D3DXIMAGE_INFO* info = nullptr, bool pixels = true) = delete;
 
 const BYTE* row(const DecodedImage& image, UINT y) { return image.pixels + std::size_t{y} * image.rowPitch; }
 std::uint32_t word(const DecodedImage& image, UINT x, UINT y)
@@ -99,7 +102,8 @@ TEST(BmpDecoder, ThirtyTwoBitFourthByteDecidesAlpha)
         const std::uint8_t pixels[16] = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, c.fourth};
         dib.insert(dib.end(), pixels, pixels + 16);
         DecodedImage image;
-        ASSERT_EQ(decode(test::bmpFile(dib, 54), image), S_OK);
+        const Bytes file = test::bmpFile(dib, 54);
+        ASSERT_EQ(decode(file, image), S_OK);
         EXPECT_EQ(image.format, c.expected);
         EXPECT_EQ(word(image, 1, 0), 0x0C0B0Au | (std::uint32_t{c.fourth} << 24));  // last stored row on top
     }
@@ -126,7 +130,8 @@ TEST(BmpDecoder, BitfieldMaskSetsPickTheirFormats)
         Bytes dib = test::dibHeader(c.headerSize, 1, -1, c.bits, 3, 0, c.masks);
         dib.resize(dib.size() + 4, 0x55);
         DecodedImage image;
-        ASSERT_EQ(decode(test::bmpFile(dib), image), S_OK);
+        const Bytes file = test::bmpFile(dib);
+        ASSERT_EQ(decode(file, image), S_OK);
         EXPECT_EQ(image.format, c.expected);
     }
 }
@@ -138,7 +143,8 @@ TEST(BmpDecoder, BitfieldsWithA40ByteHeaderAreRefused)
     ByteWriter w;
     w.raw(dib).u32(0xF800).u32(0x7E0).u32(0x1F).u32(0);  // masks after the header, as some writers put them
     DecodedImage image;
-    EXPECT_EQ(decode(test::bmpFile(w.bytes), image), D3DXERR_INVALIDDATA);
+    const Bytes file = test::bmpFile(w.bytes);
+    EXPECT_EQ(decode(file, image), D3DXERR_INVALIDDATA);
     EXPECT_EQ(lastReasonOf(D3DXIFF_BMP), DecodeReason::shortBitfieldHeader);
     EXPECT_NE(lastReasonOf(D3DXIFF_TGA), DecodeReason::ok);
     EXPECT_NE(lastReasonOf(D3DXIFF_DIB), DecodeReason::ok);
@@ -153,7 +159,8 @@ TEST(BmpDecoder, GeneralMaskDecodeGivesFloats)
     ByteWriter w;
     w.raw(dib).u16(pixel).u16(0);
     DecodedImage image;
-    ASSERT_EQ(decode(test::bmpFile(w.bytes), image), S_OK);
+    const Bytes file = test::bmpFile(w.bytes);
+    ASSERT_EQ(decode(file, image), S_OK);
     ASSERT_EQ(image.format, D3DFMT_A32B32G32R32F);
     EXPECT_TRUE(image.ownsPixels());
     const float* p = texel(image, 0, 0);
@@ -171,7 +178,8 @@ TEST(BmpDecoder, PalettedRowsOfOneAndFourBitsAndTheCoreHeader)
         ByteWriter w;
         w.raw(dib).u8(0).u8(0).u8(0).u8(0).u8(255).u8(255).u8(255).u8(0).u8(0xA0).u8(0xC0).u16(0);
         DecodedImage image;
-        ASSERT_EQ(decode(test::bmpFile(w.bytes), image), S_OK);
+        const Bytes file = test::bmpFile(w.bytes);
+        ASSERT_EQ(decode(file, image), S_OK);
         ASSERT_EQ(image.format, D3DFMT_P8);
         EXPECT_EQ(image.rowPitch, 12u);
         const std::uint8_t expected[10] = {1, 0, 1, 0, 0, 0, 0, 0, 1, 1};
@@ -187,7 +195,8 @@ TEST(BmpDecoder, PalettedRowsOfOneAndFourBitsAndTheCoreHeader)
         for (int i = 0; i < 16; ++i) w.u8(i).u8(2 * i).u8(3 * i);
         w.u8(0x5A).u8(0xF0).u16(0);
         DecodedImage image;
-        ASSERT_EQ(decode(test::bmpFile(w.bytes), image), S_OK);
+        const Bytes file = test::bmpFile(w.bytes);
+        ASSERT_EQ(decode(file, image), S_OK);
         ASSERT_EQ(image.format, D3DFMT_P8);
         EXPECT_EQ(row(image, 0)[0], 5);
         EXPECT_EQ(row(image, 0)[1], 10);
@@ -233,7 +242,8 @@ TEST(BmpDecoder, RunLengthStreams)
         ByteWriter w;
         w.raw(dib).u32(0).u32(0x00FFFFFF).raw(c.stream);
         DecodedImage image;
-        const HRESULT hr = decode(test::bmpFile(w.bytes), image);
+        const Bytes file = test::bmpFile(w.bytes);
+        const HRESULT hr = decode(file, image);
         if (c.result != S_OK) {
             EXPECT_EQ(hr, D3DXERR_INVALIDDATA);
             EXPECT_NE(lastReasonOf(D3DXIFF_BMP), DecodeReason::ok);
@@ -268,7 +278,8 @@ TEST(BmpDecoder, PixelOffsetFieldIsHonouredWhenItFits)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DecodedImage image;
-        ASSERT_EQ(decode(test::bmpFile(w.bytes, c.offset), image), S_OK);
+        const Bytes file = test::bmpFile(w.bytes, c.offset);
+        ASSERT_EQ(decode(file, image), S_OK);
         EXPECT_EQ(row(image, 0)[0], c.expected);
     }
 }
@@ -281,7 +292,8 @@ TEST(BmpDecoder, ColourCountAbove256FillsTheFirst256Entries)
     for (int i = 0; i < 300; ++i) w.u8(i & 0xFF).u8(1).u8(2).u8(0);
     w.u8(255).zeros(3);
     DecodedImage image;
-    ASSERT_EQ(decode(test::bmpFile(w.bytes), image), S_OK);
+    const Bytes file = test::bmpFile(w.bytes);
+    ASSERT_EQ(decode(file, image), S_OK);
     EXPECT_EQ(row(image, 0)[0], 255);
     EXPECT_EQ(paletteWord(image.palette[255]), 0xFF000000u | (255u << 16) | (1u << 8) | 2u);
 }
@@ -511,9 +523,11 @@ TEST(PfmDecoder, BothByteOrdersBottomUpRowsAndGrey)
         for (int i = 0; i < 4; ++i) EXPECT_EQ(texel(image, 0, 0)[i], c.topLeft[i]);
     }
     DecodedImage image;
-    EXPECT_EQ(decode(pfm("PF\n1 2 3\n-1\n", {1, 2, 3, 4, 5, 6, 7, 8, 9}, false), image), D3DXERR_INVALIDDATA);
+    const Bytes threeNumbers = pfm("PF\n1 2 3\n-1\n", {1, 2, 3, 4, 5, 6, 7, 8, 9}, false);
+    EXPECT_EQ(decode(threeNumbers, image), D3DXERR_INVALIDDATA);
     EXPECT_EQ(lastReasonOf(D3DXIFF_PFM), DecodeReason::badLine);
-    EXPECT_EQ(decode(pfm("PF\n1 2\n-1\n", {1, 2, 3, 4, 5}, false), image), D3DXERR_INVALIDDATA);
+    const Bytes shortData = pfm("PF\n1 2\n-1\n", {1, 2, 3, 4, 5}, false);
+    EXPECT_EQ(decode(shortData, image), D3DXERR_INVALIDDATA);
     EXPECT_EQ(lastReasonOf(D3DXIFF_PFM), DecodeReason::truncated);
 }
 
@@ -616,7 +630,8 @@ TEST(HdrDecoder, HeaderRefusals)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DecodedImage image;
-        EXPECT_EQ(decode(text(c.file), image), D3DXERR_INVALIDDATA);
+        const Bytes file = text(c.file);
+        EXPECT_EQ(decode(file, image), D3DXERR_INVALIDDATA);
         EXPECT_EQ(lastReasonOf(D3DXIFF_HDR), c.reason) << describe(lastReasonOf(D3DXIFF_HDR));
     }
 }
@@ -754,13 +769,14 @@ TEST(DdsAndBmp, SameTenBitMasksNameDifferentFormats)
     Bytes dib = test::dibHeader(56, 1, 1, 32, 3, 0, masks);
     dib.resize(dib.size() + 4);
     DecodedImage bmp;
-    ASSERT_EQ(decode(test::bmpFile(dib), bmp), S_OK);
+    const Bytes bmpFile = test::bmpFile(dib);
+    ASSERT_EQ(decode(bmpFile, bmp), S_OK);
     DdsSpec spec;
     std::copy(masks, masks + 4, spec.masks);
-    Bytes file = ddsHeader(spec);
-    file.resize(128 + 64);
+    Bytes ddsFile = ddsHeader(spec);
+    ddsFile.resize(128 + 64);
     DecodedImage dds;
-    ASSERT_EQ(decode(file, dds), S_OK);
+    ASSERT_EQ(decode(ddsFile, dds), S_OK);
     EXPECT_EQ(bmp.format, D3DFMT_A2R10G10B10);
     EXPECT_EQ(dds.format, D3DFMT_A2B10G10R10);
 }
@@ -921,7 +937,8 @@ TEST(PngDecoder, PaletteWithTransparencyAndGamma)
     spec.palette = {10, 20, 30, 40, 50, 60, 128, 64, 255};
     spec.transparency = {0, 100};
     DecodedImage image;
-    ASSERT_EQ(decode(test::pngFile(spec), image), S_OK);
+    const Bytes plain = test::pngFile(spec);
+    ASSERT_EQ(decode(plain, image), S_OK);
     ASSERT_EQ(image.format, D3DFMT_P8);
     EXPECT_EQ(paletteWord(image.palette[0]), (0u << 24) | (30u << 16) | (20u << 8) | 10u);
     EXPECT_EQ(paletteWord(image.palette[1]), (100u << 24) | (60u << 16) | (50u << 8) | 40u);
@@ -931,7 +948,8 @@ TEST(PngDecoder, PaletteWithTransparencyAndGamma)
 
     // With a gAMA of 1.0 the palette goes through 255 * (i / 255)^(1 / 2.2), once.
     spec.gamma = 1.0;
-    ASSERT_EQ(decode(test::pngFile(spec), image), S_OK);
+    const Bytes withGamma = test::pngFile(spec);
+    ASSERT_EQ(decode(withGamma, image), S_OK);
     auto corrected = [](int v) { return static_cast<unsigned>(std::floor(255.0 * std::pow(v / 255.0, 1 / 2.2) + 0.5)); };
     EXPECT_EQ(image.palette[2].peRed, corrected(128));
     EXPECT_EQ(image.palette[2].peGreen, corrected(64));
@@ -1019,14 +1037,16 @@ std::vector<std::pair<const char*, Bytes>> goodFiles()
     return files;
 }
 
+// The pixel bytes of every row (not the row padding, which a file's last row may lack).
 std::size_t hashImage(const DecodedImage& image)
 {
     std::size_t h = image.format;
     for (const DecodedImage* face = &image; face; face = face->nextFace.get())
-        for (const DecodedImage* level = face; level; level = level->nextLevel.get())
+        for (const DecodedImage* level = face; level; level = level->nextLevel.get()) {
+            const std::size_t rowBytes = std::size_t{level->width} * LookupFormatDesc(level->format).bitsPerPixel / 8;
             for (UINT y = 0; y < level->height; ++y)
-                for (UINT i = 0; i < level->rowPitch && level->format != D3DFMT_DXT1; ++i)
-                    h = h * 131 + row(*level, y)[i];
+                for (std::size_t i = 0; i < rowBytes; ++i) h = h * 131 + row(*level, y)[i];
+        }
     return h;
 }
 
