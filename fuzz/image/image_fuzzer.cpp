@@ -3,16 +3,11 @@
 // and every decoded subimage is read back through the library's pixel reader, so a node that
 // claims more pixels than its buffer or file holds shows under the sanitizer. Built with
 // IMAGE_FUZZ_KIND set, it feeds one decoder alone (for the decoders with run-length state).
-//
-// Built with clang and CITYDRIVE_FUZZ=ON this is a libFuzzer target; otherwise it is a plain
-// program that runs every file of a corpus directory, each of its prefixes and a fixed set
-// of mutations of it, so the ordinary test run exercises the same entry.
 #include "texture/image_decoder.h"
 #include "texture/pixel_codec.h"
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -67,71 +62,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     decodeBoth(copy.get(), size);
     return 0;
 }
-
-#ifdef IMAGE_FUZZ_MAIN
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-
-// Deterministic mutations: bytes flipped, fields made huge, spans cut out or repeated.
-static std::vector<std::uint8_t> mutate(const std::vector<std::uint8_t>& in, std::uint32_t& seed)
-{
-    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-    std::vector<std::uint8_t> out = in;
-    if (out.size() < 4) return out;
-    const int edits = 1 + static_cast<int>(next() % 4);
-    for (int e = 0; e < edits && out.size() >= 4; ++e) {
-        const std::size_t at = 2 + next() % (out.size() - 2);
-        switch (next() % 5) {
-        case 0: out[at] ^= static_cast<std::uint8_t>(1u << (next() % 8)); break;
-        case 1: out[at] = static_cast<std::uint8_t>(next()); break;
-        case 2:
-            for (std::size_t i = at; i < std::min(out.size(), at + 4); ++i) out[i] = 0xFF;
-            break;
-        case 3: out.erase(out.begin() + static_cast<long>(at), out.begin() + static_cast<long>(std::min(out.size(), at + 1 + next() % 16))); break;
-        default: {
-            const std::size_t length = std::min<std::size_t>(out.size() - at, 1 + next() % 32);
-            std::vector<std::uint8_t> span(out.begin() + static_cast<long>(at), out.begin() + static_cast<long>(at + length));
-            out.insert(out.begin() + static_cast<long>(at), span.begin(), span.end());
-            break;
-        }
-        }
-    }
-    return out;
-}
-
-int main(int argc, char** argv)
-{
-    int mutations = 300;
-    std::vector<std::filesystem::path> files;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "-runs=", 6) == 0) {
-            mutations = std::atoi(argv[i] + 6);
-            continue;
-        }
-        const std::filesystem::path p(argv[i]);
-        if (std::filesystem::is_directory(p)) {
-            for (const auto& entry : std::filesystem::directory_iterator(p))
-                if (entry.is_regular_file()) files.push_back(entry.path());
-        } else if (std::filesystem::exists(p)) {
-            files.push_back(p);
-        }
-    }
-    std::sort(files.begin(), files.end());
-    std::size_t runs = 0;
-    for (const auto& path : files) {
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-        for (std::size_t n = 0; n < bytes.size(); ++n, ++runs) LLVMFuzzerTestOneInput(bytes.data(), n);
-        std::uint32_t seed = static_cast<std::uint32_t>(bytes.size());
-        for (int m = 0; m < mutations; ++m, ++runs) {
-            const std::vector<std::uint8_t> mutated = mutate(bytes, seed);
-            LLVMFuzzerTestOneInput(mutated.data(), mutated.size());
-        }
-    }
-    std::printf("%s: %zu files, %zu inputs, no crash\n", argv[0], files.size(), runs);
-    return files.empty() ? 1 : 0;
-}
-#endif

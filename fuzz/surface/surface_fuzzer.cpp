@@ -4,9 +4,6 @@
 // as the chosen rectangle and pitch need (the caller's side of the contract), so any read or
 // write past it shows under the sanitizers.
 //
-// Built with clang and CITYDRIVE_FUZZ=ON this is a libFuzzer target; otherwise it is a plain
-// program that runs every file of a corpus directory, each of its prefixes and a fixed set
-// of mutations of it, so the ordinary test run exercises the same entry.
 #include "texture/d3dx9tex.h"
 #include "texture/pixel_format.h"
 
@@ -15,7 +12,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 namespace {
@@ -56,8 +52,6 @@ bool layoutFor(D3DFORMAT format, UINT right, UINT bottom, UINT& rowBytes, UINT& 
     rows = bottom;
     return true;
 }
-
-std::size_t gLoaded = 0;  // loads that succeeded, for the corpus run's summary
 
 IDirect3DDevice9* device()
 {
@@ -119,11 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     com::ComPtr<IDirect3DSurface9> surface;
     if (FAILED(texture->GetSurfaceLevel(0, surface.put())))
         return 0;
-    if (SUCCEEDED(D3DXLoadSurfaceFromMemory(surface.get(), (paletteChoice & 1) ? palettes[0] : nullptr,
-                                            (destRectChoice & 1) ? &dest : nullptr,
-                                            pixels.empty() ? nullptr : pixels.data(), srcFormat, pitch,
-                                            (paletteChoice & 2) ? palettes[1] : nullptr, &src, filter, key)))
-        ++gLoaded;
+    D3DXLoadSurfaceFromMemory(surface.get(), (paletteChoice & 1) ? palettes[0] : nullptr,
+                              (destRectChoice & 1) ? &dest : nullptr, pixels.empty() ? nullptr : pixels.data(),
+                              srcFormat, pitch, (paletteChoice & 2) ? palettes[1] : nullptr, &src, filter, key);
     if (destRectChoice & 2)
         D3DXFilterTexture(texture.get(), (paletteChoice & 4) ? palettes[0] : nullptr, (destRectChoice >> 2) % 3,
                           (destRectChoice & 0x20) ? D3DX_DEFAULT : filter);
@@ -135,64 +127,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
 }
-
-#ifdef SURFACE_FUZZ_MAIN
-#include <algorithm>
-#include <cstdio>
-#include <filesystem>
-
-// Deterministic mutations of the header and the pixels.
-static std::vector<std::uint8_t> mutate(const std::vector<std::uint8_t>& in, std::uint32_t& seed)
-{
-    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-    std::vector<std::uint8_t> out = in;
-    if (out.empty())
-        return out;
-    const int edits = 1 + static_cast<int>(next() % 4);
-    for (int e = 0; e < edits; ++e) {
-        const std::size_t at = next() % out.size();
-        switch (next() % 3) {
-        case 0: out[at] ^= static_cast<std::uint8_t>(1u << (next() % 8)); break;
-        case 1: out[at] = static_cast<std::uint8_t>(next()); break;
-        default: out[at] = static_cast<std::uint8_t>(at < 26 ? next() % 64 : 0xFF); break;
-        }
-    }
-    return out;
-}
-
-int main(int argc, char** argv)
-{
-    int mutations = 300;
-    std::vector<std::filesystem::path> files;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "-runs=", 6) == 0) {
-            mutations = std::atoi(argv[i] + 6);
-            continue;
-        }
-        const std::filesystem::path p(argv[i]);
-        if (std::filesystem::is_directory(p)) {
-            for (const auto& entry : std::filesystem::directory_iterator(p))
-                if (entry.is_regular_file())
-                    files.push_back(entry.path());
-        } else {
-            files.push_back(p);
-        }
-    }
-    std::sort(files.begin(), files.end());
-    std::size_t runs = 0;
-    for (const auto& path : files) {
-        std::ifstream file(path, std::ios::binary);
-        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-        for (std::size_t n = 0; n < bytes.size(); ++n, ++runs)
-            LLVMFuzzerTestOneInput(bytes.data(), n);
-        std::uint32_t seed = static_cast<std::uint32_t>(bytes.size());
-        for (int m = 0; m < mutations; ++m, ++runs) {
-            const std::vector<std::uint8_t> mutated = mutate(bytes, seed);
-            LLVMFuzzerTestOneInput(mutated.data(), mutated.size());
-        }
-    }
-    std::printf("surface_fuzzer: %zu files, %zu inputs, %zu loads succeeded, no crash\n", files.size(), runs, gLoaded);
-    return files.empty() ? 1 : 0;
-}
-#endif
