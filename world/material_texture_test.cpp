@@ -13,28 +13,11 @@ namespace {
 using world_test::WorldTest;
 using MaterialTexture = WorldTest;
 
-// One triangle per material; each material names the given texture file (no TextureFilename
-// object at all for nullopt).
+// One grey triangle per material; each material names the given texture file (no
+// TextureFilename object at all for nullopt).
 std::string texturedMesh(const std::vector<std::optional<std::string>>& names)
 {
-    const std::size_t n = names.size();
-    std::string s = "xof 0303txt 0032\nMesh {\n" + std::to_string(3 * n) + ";\n";
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string x = std::to_string(i * 2);
-        s += x + ";0;0;," + x + ";0;1;," + std::to_string(i * 2 + 1) + ";0;0;" + (i + 1 < n ? "," : ";") + "\n";
-    }
-    s += std::to_string(n) + ";\n";
-    for (std::size_t i = 0; i < n; ++i)
-        s += "3;" + std::to_string(3 * i) + "," + std::to_string(3 * i + 1) + "," + std::to_string(3 * i + 2) + ";" +
-             (i + 1 < n ? "," : ";") + "\n";
-    s += "MeshMaterialList {\n" + std::to_string(n) + ";\n" + std::to_string(n) + ";\n";
-    for (std::size_t i = 0; i < n; ++i) s += std::to_string(i) + (i + 1 < n ? "," : ";\n");
-    for (const auto& name : names) {
-        s += "Material {\n0.5;0.5;0.5;1.0;;\n7.0;\n0.0;0.0;0.0;;\n0.0;0.0;0.0;;\n";
-        if (name) s += "TextureFilename { \"" + *name + "\"; }\n";
-        s += "}\n";
-    }
-    return s + "}\n}\n";
+    return world_test::triangleMesh(std::vector<std::array<float, 4>>(names.size(), {0.5f, 0.5f, 0.5f, 1.0f}), names);
 }
 
 // A 2 x 2 raw PPM.

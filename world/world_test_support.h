@@ -5,6 +5,7 @@
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/win32/win32_testing.h"
+#include "platform/xfile/xfile_writer.h"
 #include "testing/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -12,32 +13,53 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace world_test {
 
-// One triangle per material, each material with its own diffuse colour and alpha.
-inline std::string triangleMesh(const std::vector<std::array<float, 4>>& diffuse)
+// One triangle per material, each material with its own diffuse colour and alpha and, where
+// `textures` names one, a texture file (no TextureFilename object for nullopt).
+inline std::string triangleMesh(const std::vector<std::array<float, 4>>& diffuse,
+                                const std::vector<std::optional<std::string>>& textures = {})
 {
     const std::size_t n = diffuse.size();
-    std::string s = "xof 0303txt 0032\nMesh {\n" + std::to_string(3 * n) + ";\n";
+    xfile::TextWriter x;
+    x.header();
+    x.open("Mesh");
+    x.count(3 * n);
+    x.floatRecords(3 * n, 3, [](std::size_t v, int k) {
+        const float corners[3][3] = {{0, 0, 0}, {0, 0, 1}, {1, 0, 0}};
+        return corners[v % 3][k] + (k == 0 ? float(v / 3 * 2) : 0.0f);
+    });
+    x.count(n);
+    x.faces(n, [](std::size_t f) {
+        return std::array<std::uint32_t, 3>{std::uint32_t(3 * f), std::uint32_t(3 * f + 1), std::uint32_t(3 * f + 2)};
+    });
+    x.open("MeshMaterialList");
+    x.count(n);
+    x.count(n);
+    std::vector<std::uint32_t> faceMaterials(n);
+    for (std::size_t i = 0; i < n; ++i) faceMaterials[i] = std::uint32_t(i);
+    x.integerList(faceMaterials);
     for (std::size_t i = 0; i < n; ++i) {
-        const std::string x = std::to_string(i * 2);
-        s += x + ";0;0;," + x + ";0;1;," + std::to_string(i * 2 + 1) + ";0;0;" + (i + 1 < n ? "," : ";") + "\n";
+        x.open("Material");
+        x.line(x.number(diffuse[i][0]) + ";" + x.number(diffuse[i][1]) + ";" + x.number(diffuse[i][2]) + ";" +
+               x.number(diffuse[i][3]) + ";;");
+        x.line("7.0;");
+        x.line("0.25;0.25;0.25;;");
+        x.line("0.0;0.0;0.0;;");
+        if (i < textures.size() && textures[i]) {
+            x.open("TextureFilename");
+            x.line("\"" + *textures[i] + "\";");
+            x.close();
+        }
+        x.close();
     }
-    s += std::to_string(n) + ";\n";
-    for (std::size_t i = 0; i < n; ++i)
-        s += "3;" + std::to_string(3 * i) + "," + std::to_string(3 * i + 1) + "," + std::to_string(3 * i + 2) + ";" +
-             (i + 1 < n ? "," : ";") + "\n";
-    s += "MeshMaterialList {\n" + std::to_string(n) + ";\n" + std::to_string(n) + ";\n";
-    for (std::size_t i = 0; i < n; ++i) s += std::to_string(i) + (i + 1 < n ? "," : ";\n");
-    for (const auto& d : diffuse) {
-        s += "Material {\n";
-        for (float c : d) s += std::to_string(c) + ";";
-        s += ";\n7.0;\n0.25;0.25;0.25;;\n0.0;0.0;0.0;;\n}\n";
-    }
-    return s + "}\n}\n";
+    x.close();
+    x.close();
+    return x.text();
 }
 
 class WorldTest : public ::testing::Test {
