@@ -1,9 +1,9 @@
 // The real game in the bundled city: drive straight into the crate stack in front of the
 // start (instance 99), watch the contact in the trace, and look at the last frame.
 #include "math/d3dx_math.h"
+#include "testing/golden_image.h"
 #include "testing/test_paths.h"
 
-#include <png.h>
 
 #include <gtest/gtest.h>
 
@@ -59,26 +59,8 @@ std::vector<std::vector<double>> readTrace(const fs::path& path)
     return rows;
 }
 
-struct Image {
-    unsigned width = 0, height = 0;
-    std::vector<unsigned char> rgba;
-    const unsigned char* at(int x, int y) const
-    {
-        return &rgba[(static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)) * 4];
-    }
-};
-
-bool readPng(const fs::path& path, Image& image)
-{
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
-    png.format = PNG_FORMAT_RGBA;
-    image.width = png.width;
-    image.height = png.height;
-    image.rgba.resize(PNG_IMAGE_SIZE(png));
-    return png_image_finish_read(&png, nullptr, image.rgba.data(), 0, nullptr) != 0;
-}
+using golden::Image;
+using golden::readPng;
 
 // Colour classes of the bundled city under its light (ambient white, so at least the material
 // colour; textures, where there are any, only darken; the sky box shows its sky texture).
@@ -100,7 +82,7 @@ double share(const Image& image, int x, int y, int half, Test test)
         for (int i = x - half; i <= x + half; ++i) {
             if (i < 0 || j < 0 || i >= static_cast<int>(image.width) || j >= static_cast<int>(image.height)) continue;
             ++all;
-            hits += test(image.at(i, j));
+            hits += test(image.pixel(i, j));
         }
     return all ? static_cast<double>(hits) / all : 0.0;
 }
@@ -148,7 +130,7 @@ TEST(CityDriveEndToEnd, DrivingIntoTheCratesStopsTheCarAndTheFrameShowsTheWorld)
     // The last frame, seen from the chase camera: sky above, the car at the centre, the crates
     // just beyond it.
     Image image;
-    ASSERT_TRUE(readPng(shot, image));
+    ASSERT_TRUE(readPng(shot.string(), image));
     const auto& last = rows.back();
     const D3DXVECTOR3 eye(static_cast<float>(last[EYE_X]), static_cast<float>(last[EYE_X + 1]), static_cast<float>(last[EYE_X + 2]));
     const D3DXVECTOR3 target(static_cast<float>(last[TARGET_X]), static_cast<float>(last[TARGET_X + 1]),
@@ -172,7 +154,7 @@ TEST(CityDriveEndToEnd, DrivingIntoTheCratesStopsTheCarAndTheFrameShowsTheWorld)
     EXPECT_GT(share(image, x, y, 3, isCrate), 0.5) << "crates at " << x << ", " << y;
     int skyPixels = 0;
     for (int j = 0; j < static_cast<int>(image.height) / 20; ++j)
-        for (int i = 0; i < static_cast<int>(image.width); ++i) skyPixels += isSky(image.at(i, j));
+        for (int i = 0; i < static_cast<int>(image.width); ++i) skyPixels += isSky(image.pixel(i, j));
     EXPECT_GT(skyPixels, static_cast<int>(image.width * image.height / 20) / 5) << "sky along the top";
 }
 

@@ -1,7 +1,7 @@
 // The real game binary, started as a script would start it.
+#include "testing/golden_image.h"
 #include "testing/test_paths.h"
 
-#include <png.h>
 
 #include <gtest/gtest.h>
 
@@ -50,23 +50,8 @@ Outcome runGame(const std::string& args)
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir / "stdout"), readFile(dir / "stderr")};
 }
 
-struct Image {
-    unsigned width = 0, height = 0;
-    std::vector<unsigned char> rgba;
-};
-
-bool readPng(const fs::path& path, Image& image)
-{
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str()))
-        return false;
-    png.format = PNG_FORMAT_RGBA;
-    image.width = png.width;
-    image.height = png.height;
-    image.rgba.resize(PNG_IMAGE_SIZE(png));
-    return png_image_finish_read(&png, nullptr, image.rgba.data(), 0, nullptr) != 0;
-}
+using golden::Image;
+using golden::readPng;
 
 TEST(GameEndToEnd, HelpAndBadOptions)
 {
@@ -94,7 +79,7 @@ TEST(GameEndToEnd, WithNothingToDrawTheFrameIsTheClearBlue)
     Outcome run = runGame("--headless --data '" + empty.string() + "' --frames 3 --screenshot '" + shot.string() + "'");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     Image image;
-    ASSERT_TRUE(readPng(shot, image));
+    ASSERT_TRUE(readPng(shot.string(), image));
     EXPECT_EQ(image.width, 794u);   // the client area of the 800 x 600 window
     EXPECT_EQ(image.height, 571u);
     std::size_t notBlue = 0;

@@ -1,10 +1,10 @@
 // The real game binary in a visible window on a private X server, with and without a window
 // manager. Keys reach it as a person's do: through the X server (XTEST) to the window that
 // has the focus, never through a key script. What the game did is read back from its trace.
+#include "testing/golden_image.h"
 #include "testing/test_paths.h"
 #include "testing/x_server.h"
 
-#include <png.h>
 
 #include <gtest/gtest.h>
 
@@ -93,23 +93,8 @@ std::size_t linesIn(const fs::path& path)
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-struct Image {
-    unsigned width = 0, height = 0;
-    std::vector<unsigned char> rgba;
-};
-
-bool readPng(const fs::path& path, Image& image)
-{
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str()))
-        return false;
-    png.format = PNG_FORMAT_RGBA;
-    image.width = png.width;
-    image.height = png.height;
-    image.rgba.resize(PNG_IMAGE_SIZE(png));
-    return png_image_finish_read(&png, nullptr, image.rgba.data(), 0, nullptr) != 0;
-}
+using golden::Image;
+using golden::readPng;
 
 // The game on the bundled city, in a window on `server`, tracing every frame. Frames are
 // counted from the trace, which the game writes through a buffer: a wait for n more frames
@@ -337,7 +322,7 @@ TEST(GameWindow, TheWindowShowsThePresentedFrame)
     ASSERT_EQ(game.exitCode(), 0) << game.errors();
 
     Image presented;
-    ASSERT_TRUE(readPng(dir / "presented.png", presented));
+    ASSERT_TRUE(readPng((dir / "presented.png").string(), presented));
     ASSERT_EQ(shown.width, 794);
     ASSERT_EQ(shown.height, 571);
     ASSERT_EQ(presented.width, 794u);

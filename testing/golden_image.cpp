@@ -48,6 +48,19 @@ bool writePng(const std::string& path, const Image& image)
     return ok;
 }
 
+bool readPng(const std::string& path, Image& image)
+{
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str()))
+        return false;
+    png.format = PNG_FORMAT_RGBA;
+    image.width = png.width;
+    image.height = png.height;
+    image.rgba.resize(PNG_IMAGE_SIZE(png));
+    return png_image_finish_read(&png, nullptr, image.rgba.data(), 0, nullptr) != 0;
+}
+
 Result compare(const Image& actual, const Image& expected, const Tolerance& tolerance, const std::string& name,
                const Region& regionIn)
 {

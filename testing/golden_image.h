@@ -45,5 +45,7 @@ Result compare(const Image& actual, const Image& expected, const Tolerance& tole
 
 // Writes an RGBA8 image as a PNG file; false on any failure.
 bool writePng(const std::string& path, const Image& image);
+// Reads any PNG file as RGBA8; false on any failure.
+bool readPng(const std::string& path, Image& image);
 
 }  // namespace golden
