@@ -7,7 +7,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_testing.h"
-#include "platform/win32/win32_sdl.h"
+#include "platform/win32/win32_display.h"
 #include "texture/d3dx9tex.h"
 
 #include <benchmark/benchmark.h>

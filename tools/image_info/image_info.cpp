@@ -15,10 +15,11 @@
 #include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_formats.h"
 #include "platform/win32/win32.h"
-#include "platform/win32/win32_sdl.h"
+#include "platform/win32/win32_display.h"
 #include "texture/image_decoder.h"
 #include "texture/pixel_codec.h"
 #include "texture/texture_creation.h"
+#include "tools/json_text.h"
 
 #include <png.h>
 
@@ -34,30 +35,9 @@ namespace {
 const char* const kFileFormats[] = {"D3DXIFF_BMP", "D3DXIFF_JPG", "D3DXIFF_TGA", "D3DXIFF_PNG", "D3DXIFF_DDS",
                                     "D3DXIFF_PPM", "D3DXIFF_DIB", "D3DXIFF_HDR", "D3DXIFF_PFM"};
 
-std::string quoted(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+using tools::quoted;
 
-std::string hex(HRESULT hr)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
-    return buf;
-}
+std::string hex(HRESULT hr) { return tools::hex32(static_cast<std::uint32_t>(hr)); }
 
 std::string formatName(D3DFORMAT format)
 {

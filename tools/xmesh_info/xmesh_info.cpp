@@ -9,6 +9,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_recording.h"
 #include "platform/xfile/xfile_diagnostics.h"
+#include "tools/json_text.h"
 
 #include <cfloat>
 #include <cstdio>
@@ -28,29 +29,6 @@ const char* const USAGE_NAMES[] = {"POSITION", "BLENDWEIGHT", "BLENDINDICES", "N
 const char* const METHOD_NAMES[] = {"DEFAULT", "PARTIALU", "PARTIALV", "CROSSUV", "UV", "LOOKUP", "LOOKUPPRESAMPLED"};
 const unsigned COMPONENTS[] = {1, 2, 3, 4, 4, 4, 2, 4, 4, 2, 4, 2, 4, 3, 3, 2, 4};
 
-std::string quoted(std::string_view s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 std::string number(float f)
 {
     if (f != f || f > FLT_MAX || f < -FLT_MAX) return "null";  // JSON has no NaN or infinity
@@ -59,12 +37,10 @@ std::string number(float f)
     return buf;
 }
 
-std::string hex(DWORD v)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "\"0x%08X\"", v);
-    return buf;
-}
+using tools::quoted;
+
+// A 32-bit code or flag word as a JSON string.
+std::string hex(DWORD v) { return quoted(tools::hex32(v)); }
 
 std::string color(const D3DCOLORVALUE& c)
 {
