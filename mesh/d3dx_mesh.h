@@ -15,7 +15,6 @@
 #include "platform/d3d9/d3d9.h"
 
 // ---- Result codes ---------------------------------------------------------------------
-inline constexpr HRESULT D3DXERR_INVALIDDATA = makeHresult(0x88760B59u);
 inline constexpr HRESULT D3DXERR_LOADEDMESHASNODATA = makeHresult(0x88760B5Au);
 
 // ---- Limits ----------------------------------------------------------------------------

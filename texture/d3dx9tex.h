@@ -79,4 +79,39 @@ HRESULT D3DXFilterTexture(IDirect3DBaseTexture9* texture, const PALETTEENTRY* pa
 
 // ---- Image files ---------------------------------------------------------------------------
 
+// Size, levels, format and kind of an image file held in memory, without decoding its pixels.
+// D3DERR_INVALIDCALL for null data, a null info or size 0; D3DXERR_INVALIDDATA when no
+// decoder accepts the data.
+HRESULT D3DXGetImageInfoFromFileInMemory(const void* data, UINT size, D3DXIMAGE_INFO* info);
+
 // ---- Texture creation ----------------------------------------------------------------------
+
+// Creates a texture with a full mip chain from an image file: the defaults of the Ex form
+// (sizes and levels D3DX_DEFAULT, usage 0, format D3DFMT_UNKNOWN, managed pool, default
+// filters, no colour key, no information or palette out).
+HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9* device, const char* srcFile, IDirect3DTexture9** texture);
+// A missing or unreadable file is D3DXERR_INVALIDDATA, an empty one D3DERR_INVALIDCALL.
+HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* srcFile, UINT width, UINT height,
+                                     UINT mipLevels, DWORD usage, D3DFORMAT format, D3DPOOL pool, DWORD filter,
+                                     DWORD mipFilter, D3DCOLOR colorKey, D3DXIMAGE_INFO* srcInfo,
+                                     PALETTEENTRY* palette, IDirect3DTexture9** texture);
+HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* device, const void* srcData, UINT srcDataSize,
+                                            UINT width, UINT height, UINT mipLevels, DWORD usage, D3DFORMAT format,
+                                            D3DPOOL pool, DWORD filter, DWORD mipFilter, D3DCOLOR colorKey,
+                                            D3DXIMAGE_INFO* srcInfo, PALETTEENTRY* palette,
+                                            IDirect3DTexture9** texture);
+// Cube files must carry exactly six faces (E_FAIL otherwise).
+HRESULT D3DXCreateCubeTextureFromFileInMemoryEx(IDirect3DDevice9* device, const void* srcData, UINT srcDataSize,
+                                                UINT size, UINT mipLevels, DWORD usage, D3DFORMAT format,
+                                                D3DPOOL pool, DWORD filter, DWORD mipFilter, D3DCOLOR colorKey,
+                                                D3DXIMAGE_INFO* srcInfo, PALETTEENTRY* palette,
+                                                IDirect3DCubeTexture9** cubeTexture);
+HRESULT D3DXCreateVolumeTextureFromFileInMemoryEx(IDirect3DDevice9* device, const void* srcData, UINT srcDataSize,
+                                                  UINT width, UINT height, UINT depth, UINT mipLevels, DWORD usage,
+                                                  D3DFORMAT format, D3DPOOL pool, DWORD filter, DWORD mipFilter,
+                                                  D3DCOLOR colorKey, D3DXIMAGE_INFO* srcInfo, PALETTEENTRY* palette,
+                                                  IDirect3DVolumeTexture9** volumeTexture);
+// The size, level count and format a device would give a 2D texture request (each pointer
+// may be null; see texture/resource_requirements.h).
+HRESULT D3DXCheckTextureRequirements(IDirect3DDevice9* device, UINT* width, UINT* height, UINT* mipLevels,
+                                     DWORD usage, D3DFORMAT* format, D3DPOOL pool);

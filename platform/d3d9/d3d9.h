@@ -81,10 +81,13 @@ inline constexpr HRESULT D3DERR_DRIVERINVALIDCALL = MAKE_D3DHRESULT(2157);
 inline constexpr HRESULT D3DERR_WASSTILLDRAWING = MAKE_D3DHRESULT(540);
 inline constexpr HRESULT D3DERR_OUTOFVIDEOMEMORY = MAKE_D3DHRESULT(380);
 inline constexpr HRESULT D3DOK_NOAUTOGEN = MAKE_D3DSTATUS(2159);
+// The utility library's "no reader accepts this data", shared by its mesh and texture parts.
+inline constexpr HRESULT D3DXERR_INVALIDDATA = MAKE_D3DHRESULT(2905);
 
 static_assert(D3DERR_INVALIDCALL == makeHresult(0x8876086Cu));
 static_assert(D3DERR_NOTAVAILABLE == makeHresult(0x8876086Au));
 static_assert(D3DERR_DEVICELOST == makeHresult(0x88760868u));
+static_assert(D3DXERR_INVALIDDATA == makeHresult(0x88760B59u));
 
 // ---- Formats -----------------------------------------------------------------------------
 enum D3DFORMAT : DWORD {

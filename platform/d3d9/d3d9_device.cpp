@@ -406,7 +406,13 @@ HRESULT Device::GetDeviceCaps(D3DCAPS9* caps)
     if (!caps)
         return D3DERR_INVALIDCALL;
     fillCaps(*caps, config_.adapter, config_.deviceType);
+    if (config_.recording)
+        recordingCapsOverride(*caps);
     if (gl_) {
+        // The context's own limit, when it is below what the device lets through.
+        const DWORD glMax = gl_->maxTextureSize() > 0 ? DWORD(gl_->maxTextureSize()) : 0;
+        caps->MaxTextureWidth = std::min(caps->MaxTextureWidth, glMax);
+        caps->MaxTextureHeight = std::min(caps->MaxTextureHeight, glMax);
         caps->MaxAnisotropy = static_cast<DWORD>(gl_->maxAnisotropy());
         if (caps->MaxAnisotropy <= 1) {
             const DWORD aniso = D3DPTFILTERCAPS_MINFANISOTROPIC | D3DPTFILTERCAPS_MAGFANISOTROPIC;

@@ -36,6 +36,13 @@ D3DDISPLAYMODE adapterDisplayMode();
 // Whether the backend can hold `format` for this usage and resource type (the rules of
 // IDirect3D9::CheckDeviceFormat without the adapter checks).
 HRESULT checkFormatSupport(DWORD usage, D3DRESOURCETYPE type, D3DFORMAT format);
+// The capability record a test set for recording devices; false when none is set.
+bool recordingCapsOverride(D3DCAPS9& caps);
+// Whether a test has told recording devices to refuse the format.
+bool recordingRefuses(D3DFORMAT format);
+// Told by each OpenGL context once it knows whether it can sample S3TC blocks; format
+// checks refuse the DXT formats once a context has said it cannot.
+void noteCompressedTextureSupport(bool s3tc);
 
 class Device final : public IDirect3DDevice9 {
 public:

@@ -8,7 +8,9 @@
 #include "platform/d3d9/d3d9_testing.h"
 #include "platform/win32/win32_modules.h"
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cstring>
 #include <new>
 
@@ -19,6 +21,11 @@ namespace {
 std::atomic<testing::Direct3DMode> gMode{testing::Direct3DMode::Normal};
 std::atomic<bool> gNoVsync{false};
 IDirect3DDevice9* gLastDevice = nullptr;
+std::atomic<int> gS3tc{-1};  // -1 not known yet, 0 absent, 1 present
+std::mutex gRecordingMutex;
+bool gHasRecordingCaps = false;
+D3DCAPS9 gRecordingCaps{};
+std::vector<D3DFORMAT> gRecordingRefused;
 BOOL gDebugMute = FALSE;
 
 bool isDisplayFormat(D3DFORMAT f)
@@ -100,6 +107,13 @@ public:
             return D3DERR_INVALIDCALL;
         if (type != D3DDEVTYPE_HAL || !isDisplayFormat(adapterFormat))
             return D3DERR_NOTAVAILABLE;
+        if (mode_ == testing::Direct3DMode::Recording) {
+            if (recordingRefuses(checkFormat))
+                return D3DERR_NOTAVAILABLE;
+        } else if (const FormatInfo* info = formatInfo(checkFormat);
+                   info && info->needsS3tc && gS3tc.load() == 0) {
+            return D3DERR_NOTAVAILABLE;  // the context would sample these blocks as no texture
+        }
         return checkFormatSupport(usage, resourceType, checkFormat);
     }
     HRESULT CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE type, D3DFORMAT, BOOL, D3DMULTISAMPLE_TYPE sampleType,
@@ -344,6 +358,27 @@ HRESULT checkFormatSupport(DWORD usage, D3DRESOURCETYPE type, D3DFORMAT format)
     return D3D_OK;
 }
 
+bool recordingCapsOverride(D3DCAPS9& caps)
+{
+    std::lock_guard lock(gRecordingMutex);
+    if (!gHasRecordingCaps)
+        return false;
+    const UINT adapter = caps.AdapterOrdinal;
+    const D3DDEVTYPE type = caps.DeviceType;
+    caps = gRecordingCaps;
+    caps.AdapterOrdinal = adapter;
+    caps.DeviceType = type;
+    return true;
+}
+
+bool recordingRefuses(D3DFORMAT format)
+{
+    std::lock_guard lock(gRecordingMutex);
+    return std::find(gRecordingRefused.begin(), gRecordingRefused.end(), format) != gRecordingRefused.end();
+}
+
+void noteCompressedTextureSupport(bool s3tc) { gS3tc = s3tc ? 1 : 0; }
+
 }  // namespace d3d9
 
 // ---- Public entry points -----------------------------------------------------------------
@@ -488,6 +523,20 @@ void setRecordReads(IDirect3DDevice9* device, bool record)
 {
     if (Device* d = asDevice(device))
         d->setRecordReads(record);
+}
+
+void setRecordingCaps(const D3DCAPS9* caps)
+{
+    std::lock_guard lock(gRecordingMutex);
+    gHasRecordingCaps = caps != nullptr;
+    if (caps)
+        gRecordingCaps = *caps;
+}
+
+void setRecordingRefusedFormats(std::vector<D3DFORMAT> refused)
+{
+    std::lock_guard lock(gRecordingMutex);
+    gRecordingRefused = std::move(refused);
 }
 
 void setLogging(IDirect3DDevice9* device, bool logging)

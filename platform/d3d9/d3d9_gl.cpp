@@ -1,5 +1,6 @@
 #include "platform/d3d9/d3d9_gl.h"
 
+#include "platform/d3d9/d3d9_device.h"
 #include "platform/d3d9/d3d9_formats.h"
 #include "platform/d3d9/d3d9_resources.h"
 #include "platform/d3d9/d3d9_shader.h"
@@ -428,6 +429,7 @@ std::unique_ptr<GlBackend> GlBackend::create(SDL_Window* window, UINT width, UIN
     g.hasDepth = depth;
     g.hasStencil = depth && depthFormat == D3DFMT_D24S8;
     b->s3tc_ = epoxy_has_gl_extension("GL_EXT_texture_compression_s3tc");
+    noteCompressedTextureSupport(b->s3tc_);
     b->mirrorOnce_ = epoxy_gl_version() >= 44 || epoxy_has_gl_extension("GL_ARB_texture_mirror_clamp_to_edge");
     g.clipControl = epoxy_gl_version() >= 45 || epoxy_has_gl_extension("GL_ARB_clip_control");
     if (epoxy_gl_version() >= 46 || epoxy_has_gl_extension("GL_EXT_texture_filter_anisotropic") ||

@@ -84,4 +84,12 @@ void setRecordReads(IDirect3DDevice9* device, bool record);
 // every argument, which is what a benchmark of the layer's own cost wants.
 void setLogging(IDirect3DDevice9* device, bool logging);
 
+// What recording devices say about themselves, for tests of code that adapts to a device:
+// while caps are set, GetDeviceCaps of every recording device reports them (with its own
+// adapter and device type); while formats are refused, CheckDeviceFormat of Direct3D objects
+// in recording mode answers D3DERR_NOTAVAILABLE for them. Null and empty restore the defaults.
+// The OpenGL device always reports what it really does.
+void setRecordingCaps(const D3DCAPS9* caps);
+void setRecordingRefusedFormats(std::vector<D3DFORMAT> refused);
+
 }  // namespace d3d9::recording
