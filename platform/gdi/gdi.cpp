@@ -190,19 +190,22 @@ DWORD placeCharacters(DcObject* dc, const WCHAR* text, int count, UINT* order, i
     const UINT defaultGlyph = face->glyphIndex(face->metrics().tmDefaultChar);
     int width = 0;
     int fit = 0;
-    std::vector<UINT> indices(n);
+    // Text is placed every frame: nothing here allocates.
+    auto glyphOf = [&](UINT i) {
+        const UINT g = face->glyphIndex(text[i]);
+        return g ? g : defaultGlyph;
+    };
+    UINT next = n > 0 ? glyphOf(0) : 0;
     for (UINT i = 0; i < n; ++i) {
-        UINT g = face->glyphIndex(text[i]);
-        indices[i] = g ? g : defaultGlyph;
-    }
-    for (UINT i = 0; i < n; ++i) {
-        int advance = face->advance(indices[i]);
+        const UINT glyph = next;
+        next = i + 1 < n ? glyphOf(i + 1) : 0;
+        int advance = face->advance(glyph);
         if ((flags & GCP_USEKERNING) && i + 1 < n)
-            advance += face->kerning(indices[i], indices[i + 1]);
+            advance += face->kerning(glyph, next);
         // Right to left: the string's first character is the rightmost glyph.
         const UINT slot = rtl ? n - 1 - i : i;
         if (glyphs)
-            glyphs[slot] = static_cast<WCHAR>(indices[i]);
+            glyphs[slot] = static_cast<WCHAR>(glyph);
         if (dx)
             dx[slot] = advance;
         if (order)
