@@ -75,6 +75,8 @@ HRESULT GlyphCache::init(const GlyphCacheSetup& setup, const TEXTMETRICW& tm, UI
         page->texture = nullptr;
         page->used = page->pageArea;  // the first glyph opens a page
     }
+    for (int a = 0; a < 256; ++a)
+        linear_[a] = pixel_math::GammaDecode(float(a) / 255.0f);
     try {
         coverage_.assign(large_.cellArea, 0);
         if (large_.levels > 1)
@@ -236,7 +238,7 @@ HRESULT GlyphCache::buildLowerLevels(const GlyphPage& page, UINT cellX, UINT cel
     const UINT size = page.cellSize;
     for (UINT t = 0; t < page.cellArea; ++t) {
         const std::uint8_t a = coverage_[t];
-        mipScratch_[2 * t] = a ? pixel_math::GammaDecode(float(a) / 255.0f) : 0.0f;
+        mipScratch_[2 * t] = linear_[a];
         mipScratch_[2 * t + 1] = a ? 1.0f : 0.0f;
     }
     for (UINT level = 1; level < page.levels; ++level) {

@@ -79,6 +79,7 @@ private:
     std::vector<com::ComPtr<IDirect3DTexture9>> pages_;
     std::vector<float> mipScratch_;  // (value, weight) per texel of a large cell
     std::vector<std::uint8_t> coverage_;  // level 0 of the cell being filled
+    float linear_[256] = {};  // coverage / 255 through the gamma decode, per coverage value
     std::size_t rasterised_ = 0;
 };
 

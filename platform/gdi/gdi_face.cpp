@@ -8,6 +8,7 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 #include FT_TRUETYPE_TABLES_H
+#include FT_ADVANCES_H
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
@@ -190,11 +191,19 @@ std::unique_ptr<Face> Face::open(const LOGFONTA& requested)
     m.tmWeight = self->emboldened_ ? FW_BOLD : FcWeightToOpenType(match.weight);
     m.tmOverhang = 0;
     m.tmDigitizedAspectX = m.tmDigitizedAspectY = 96;
-    FT_UInt gindex = 0;
-    FT_ULong first = FT_Get_First_Char(face, &gindex);
-    FT_ULong last = first;
-    for (FT_ULong c = first; gindex != 0 && c <= 0xFFFF; c = FT_Get_Next_Char(face, c, &gindex))
-        last = c;
+    // The character range: the font's own record of it where it has one (walking a large
+    // character map costs more than the rest of the font's creation).
+    FT_ULong first = 0, last = 0;
+    auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    if (os2 && os2->version != 0xFFFF && os2->usLastCharIndex >= os2->usFirstCharIndex) {
+        first = os2->usFirstCharIndex;
+        last = os2->usLastCharIndex;
+    } else {
+        FT_UInt gindex = 0;
+        first = last = FT_Get_First_Char(face, &gindex);
+        for (FT_ULong c = first; gindex != 0 && c <= 0xFFFF; c = FT_Get_Next_Char(face, c, &gindex))
+            last = c;
+    }
     m.tmFirstChar = static_cast<WCHAR>(std::min<FT_ULong>(first, 0xFFFF));
     m.tmLastChar = static_cast<WCHAR>(std::min<FT_ULong>(last, 0xFFFF));
     m.tmDefaultChar = FT_Get_Char_Index(face, 0xFFFD) ? 0xFFFD : m.tmFirstChar;
@@ -222,12 +231,17 @@ UINT Face::glyphIndex(char32_t character) const { return FT_Get_Char_Index(ft_->
 
 UINT Face::glyphCount() const { return static_cast<UINT>(ft_->face->num_glyphs); }
 
+// Light hinting (vertical only) keeps the face's own advances, which FreeType can then read
+// from its metrics without loading the outline.
+constexpr FT_Int32 ANTIALIASED_LOAD = FT_LOAD_TARGET_LIGHT;
+
 bool Face::load(UINT glyph, bool render)
 {
     if (glyph >= glyphCount())
         return false;
     FT_Face face = ft_->face;
-    FT_Int32 flags = antialiased_ ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO;
+    slotGlyph_ = ~0u;
+    FT_Int32 flags = antialiased_ ? ANTIALIASED_LOAD : FT_LOAD_TARGET_MONO;
     if (FT_Load_Glyph(face, glyph, flags) != 0)
         return false;
     FT_GlyphSlot slot = face->glyph;
@@ -239,7 +253,9 @@ bool Face::load(UINT glyph, bool render)
     if (render && slot->format != FT_GLYPH_FORMAT_BITMAP &&
         FT_Render_Glyph(slot, antialiased_ ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) != 0)
         return false;
-    advances_[glyph] = static_cast<std::int32_t>((slot->advance.x + 32) >> 6);
+    // The first measure of a glyph stands, so placement and drawing always agree.
+    if (advances_[glyph] < 0)
+        advances_[glyph] = static_cast<std::int32_t>((slot->advance.x + 32) >> 6);
     return true;
 }
 
@@ -247,8 +263,14 @@ int Face::advance(UINT glyph)
 {
     if (glyph >= glyphCount())
         return 0;
-    if (advances_[glyph] < 0 && !load(glyph, false))
-        return 0;
+    if (advances_[glyph] < 0) {
+        FT_Fixed fast = 0;
+        if (antialiased_ && !emboldened_ &&
+            FT_Get_Advance(ft_->face, glyph, ANTIALIASED_LOAD | FT_ADVANCE_FLAG_FAST_ONLY, &fast) == 0)
+            advances_[glyph] = static_cast<std::int32_t>((fast + 0x8000) >> 16);
+        else if (!load(glyph, false))
+            return 0;
+    }
     return advances_[glyph];
 }
 
@@ -262,6 +284,10 @@ int Face::kerning(UINT left, UINT right) const
 
 bool Face::render(UINT glyph, GlyphImage& image)
 {
+    if (glyph == slotGlyph_ && glyph < glyphCount()) {
+        image = slotImage_;
+        return true;
+    }
     if (!load(glyph, true))
         return false;
     FT_GlyphSlot slot = ft_->face->glyph;
@@ -270,7 +296,7 @@ bool Face::render(UINT glyph, GlyphImage& image)
     image.top = slot->bitmap_top;
     image.width = static_cast<int>(bitmap.width);
     image.height = static_cast<int>(bitmap.rows);
-    image.advance = advances_[glyph];
+    image.advance = advances_[glyph];  // set by load
     if (bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) {
         image.coverage = bitmap.buffer;
         image.pitch = bitmap.pitch;
@@ -289,6 +315,8 @@ bool Face::render(UINT glyph, GlyphImage& image)
         image.coverage = nullptr;
         image.pitch = 0;
     }
+    slotGlyph_ = glyph;
+    slotImage_ = image;
     return true;
 }
 

@@ -57,6 +57,10 @@ private:
     bool emboldened_ = false;
     bool slanted_ = false;
     std::vector<std::int32_t> advances_;  // -1: not measured yet
+    // The glyph whose rendered image the FreeType slot holds (a glyph is usually drawn and
+    // then measured, and rendering twice would double the font's cost).
+    UINT slotGlyph_ = ~0u;
+    GlyphImage slotImage_{};
     std::vector<std::uint8_t> monoExpanded_;
     std::vector<WCRANGE> ranges_;
     bool rangesBuilt_ = false;
