@@ -386,6 +386,7 @@ TEST_F(FontTest, LowerLevelsOfACellAverageCoverageInLinearLight)
     const UINT cell = cache().smallPage().cellSize;
     // The first cell is at (0, 0); level 0 and level 1 of it.
     D3DLOCKED_RECT l0{}, l1{};
+    ASSERT_EQ(cache().smallPage().levels, 6u);
     ASSERT_EQ(page->LockRect(0, &l0, nullptr, D3DLOCK_READONLY), D3D_OK);
     std::vector<int> a0(cell * cell);
     for (UINT y = 0; y < cell; ++y)
@@ -395,26 +396,36 @@ TEST_F(FontTest, LowerLevelsOfACellAverageCoverageInLinearLight)
             ASSERT_EQ(t & 0xFFFFFF, 0xFFFFFFu);  // white everywhere
         }
     page->UnlockRect(0);
-    ASSERT_EQ(page->LockRect(1, &l1, nullptr, D3DLOCK_READONLY), D3D_OK);
+    // (value in linear light, weight) per texel, averaged 2 x 2 level after level.
+    std::vector<double> v(cell * cell), w(cell * cell);
+    for (UINT t = 0; t < cell * cell; ++t) {
+        v[t] = a0[t] ? std::pow(a0[t] / 255.0, 2.2) : 0.0;
+        w[t] = a0[t] ? 1.0 : 0.0;
+    }
     int compared = 0;
-    for (UINT y = 0; y < cell / 2; ++y)
-        for (UINT x = 0; x < cell / 2; ++x) {
-            double v = 0, w = 0;
-            for (UINT dy = 0; dy < 2; ++dy)
-                for (UINT dx = 0; dx < 2; ++dx) {
-                    const int a = a0[(2 * y + dy) * cell + 2 * x + dx];
-                    if (a) {
-                        v += std::pow(a / 255.0, 2.2);
-                        w += 1;
-                    }
+    for (UINT level = 1, side = cell / 2; level < cache().smallPage().levels; ++level, side /= 2) {
+        std::vector<double> nv(side * side), nw(side * side);
+        for (UINT y = 0; y < side; ++y)
+            for (UINT x = 0; x < side; ++x)
+                for (UINT d = 0; d < 4; ++d) {
+                    const UINT t = (2 * y + d / 2) * (side * 2) + 2 * x + d % 2;
+                    nv[y * side + x] += v[t] / 4;
+                    nw[y * side + x] += w[t] / 4;
                 }
-            const int expected = w ? int(std::pow(v / w, 1 / 2.2) * 255 + 0.5) : 0;
-            const int actual = int(static_cast<const D3DCOLOR*>(l1.pBits)[y * (l1.Pitch / 4) + x] >> 24);
-            // The library's curves are tables close to x^2.2; a step of 2 covers their error.
-            EXPECT_NEAR(actual, expected, 2) << x << "," << y;
-            compared += w > 0 && w < 4;
-        }
-    page->UnlockRect(1);
+        v = nv;
+        w = nw;
+        ASSERT_EQ(page->LockRect(level, &l1, nullptr, D3DLOCK_READONLY), D3D_OK);
+        for (UINT y = 0; y < side; ++y)
+            for (UINT x = 0; x < side; ++x) {
+                const double weight = w[y * side + x];
+                const int expected = weight ? int(std::pow(v[y * side + x] / weight, 1 / 2.2) * 255 + 0.5) : 0;
+                const int actual = int(static_cast<const D3DCOLOR*>(l1.pBits)[y * (l1.Pitch / 4) + x] >> 24);
+                // The library's curves are tables close to x^2.2; a step of 2 covers their error.
+                EXPECT_NEAR(actual, expected, 2) << "level " << level << " at " << x << "," << y;
+                compared += weight > 0 && weight < 1;
+            }
+        page->UnlockRect(level);
+    }
     EXPECT_GT(compared, 4);  // edge texels, where weighting matters, were among them
 }
 

@@ -79,8 +79,10 @@ HRESULT GlyphCache::init(const GlyphCacheSetup& setup, const TEXTMETRICW& tm, UI
         linear_[a] = pixel_math::GammaDecode(float(a) / 255.0f);
     try {
         coverage_.assign(large_.cellArea, 0);
-        if (large_.levels > 1)
+        if (large_.levels > 1) {
             mipScratch_.assign(2 * std::size_t(large_.cellArea), 0.0f);
+            mipLevel_.assign(2 * std::size_t(large_.cellArea / 4 + 1), 0.0f);
+        }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -191,10 +193,10 @@ HRESULT GlyphCache::renderOne(GlyphEntry& entry, WORD glyph)
     D3DLOCKED_RECT locked{};
     if (FAILED(hr = page.texture->LockRect(0, &locked, &cell, 0)))
         return hr;
-    for (UINT i = 0; i < height; ++i) {
+    for (UINT i = UINT(minI); i <= UINT(maxI); ++i) {
         const std::uint8_t* row = setup_.bitmap + std::size_t(i) * setup_.bitmapWidth * 4;
         auto* out = reinterpret_cast<D3DCOLOR*>(static_cast<std::uint8_t*>(locked.pBits) + std::size_t(y0 + i) * locked.Pitch);
-        for (UINT j = 0; j < width; ++j) {
+        for (UINT j = UINT(minJ); j <= UINT(maxJ); ++j) {
             const std::uint8_t a = row[j * 4 + 1];
             if (a) {
                 out[x0 + j] = D3DCOLOR(a) << 24 | 0xFFFFFF;
@@ -227,54 +229,67 @@ HRESULT GlyphCache::renderOne(GlyphEntry& entry, WORD glyph)
     entry.texture = page.texture;
     page.used += page.cellArea;
     if (page.levels > 1)
-        return buildLowerLevels(page, cellX, cellY);
+        return buildLowerLevels(page, cellX, cellY,
+                                RECT{LONG(x0) + minJ, LONG(y0) + minI, LONG(x0) + maxJ + 1, LONG(y0) + maxI + 1});
     return S_OK;
 }
 
-HRESULT GlyphCache::buildLowerLevels(const GlyphPage& page, UINT cellX, UINT cellY)
+HRESULT GlyphCache::buildLowerLevels(const GlyphPage& page, UINT cellX, UINT cellY, const RECT& ink)
 {
     // Coverage is a fraction of light, so it is averaged after undoing the gamma curve;
-    // transparent texels carry no weight, so edges keep their brightness.
+    // transparent texels carry no weight, so edges keep their brightness. Texels of a lower
+    // level that no ink reaches keep the page's clear value, so only the ink's footprint is
+    // worked out at each level.
     const UINT size = page.cellSize;
-    for (UINT t = 0; t < page.cellArea; ++t) {
-        const std::uint8_t a = coverage_[t];
-        mipScratch_[2 * t] = linear_[a];
-        mipScratch_[2 * t + 1] = a ? 1.0f : 0.0f;
-    }
+    std::fill(mipScratch_.begin(), mipScratch_.begin() + 2 * std::size_t(page.cellArea), 0.0f);
+    for (LONG y = ink.top; y < ink.bottom; ++y)
+        for (LONG x = ink.left; x < ink.right; ++x) {
+            const std::size_t t = std::size_t(y) * size + std::size_t(x);
+            const std::uint8_t a = coverage_[t];
+            mipScratch_[2 * t] = linear_[a];
+            mipScratch_[2 * t + 1] = a ? 1.0f : 0.0f;
+        }
+    UINT x0 = UINT(ink.left), y0 = UINT(ink.top), x1 = UINT(ink.right) - 1, y1 = UINT(ink.bottom) - 1;  // inclusive
     for (UINT level = 1; level < page.levels; ++level) {
         const UINT side = size >> level;
         if (side == 0)
             break;
         const UINT previous = side * 2;
-        // In place: each texel of the new level reads texels at or after its own index.
-        for (UINT y = 0; y < side; ++y) {
-            for (UINT x = 0; x < side; ++x) {
+        x0 >>= 1, y0 >>= 1, x1 >>= 1, y1 >>= 1;
+        // Level k is read from one buffer and written to the other, cleared first, so texels
+        // next to the footprint read as empty.
+        const float* from = (level & 1) ? mipScratch_.data() : mipLevel_.data();
+        float* to = (level & 1) ? mipLevel_.data() : mipScratch_.data();
+        std::fill(to, to + 2 * std::size_t(side) * side, 0.0f);
+        for (UINT y = y0; y <= y1; ++y) {
+            for (UINT x = x0; x <= x1; ++x) {
                 float v = 0, w = 0;
                 for (UINT dy = 0; dy < 2; ++dy)
                     for (UINT dx = 0; dx < 2; ++dx) {
                         const std::size_t t = std::size_t(2 * y + dy) * previous + 2 * x + dx;
-                        v += mipScratch_[2 * t];
-                        w += mipScratch_[2 * t + 1];
+                        v += from[2 * t];
+                        w += from[2 * t + 1];
                     }
                 const std::size_t o = std::size_t(y) * side + x;
-                mipScratch_[2 * o] = v / 4.0f;
-                mipScratch_[2 * o + 1] = w / 4.0f;
+                to[2 * o] = v / 4.0f;
+                to[2 * o + 1] = w / 4.0f;
             }
         }
-        RECT cell{LONG(cellX >> level), LONG(cellY >> level), LONG((cellX >> level) + side), LONG((cellY >> level) + side)};
+        RECT box{LONG((cellX >> level) + x0), LONG((cellY >> level) + y0), LONG((cellX >> level) + x1 + 1),
+                 LONG((cellY >> level) + y1 + 1)};
         D3DLOCKED_RECT locked{};
-        HRESULT hr = page.texture->LockRect(level, &locked, &cell, 0);
+        HRESULT hr = page.texture->LockRect(level, &locked, &box, 0);
         if (FAILED(hr))
             return hr;
-        for (UINT y = 0; y < side; ++y) {
-            auto* out = reinterpret_cast<D3DCOLOR*>(static_cast<std::uint8_t*>(locked.pBits) + std::size_t(y) * locked.Pitch);
-            for (UINT x = 0; x < side; ++x) {
+        for (UINT y = y0; y <= y1; ++y) {
+            auto* out = reinterpret_cast<D3DCOLOR*>(static_cast<std::uint8_t*>(locked.pBits) + std::size_t(y - y0) * locked.Pitch);
+            for (UINT x = x0; x <= x1; ++x) {
                 const std::size_t o = std::size_t(y) * side + x;
-                const float w = mipScratch_[2 * o + 1];
+                const float w = to[2 * o + 1];
                 D3DCOLOR alpha = 0;
                 if (w != 0.0f)
-                    alpha = D3DCOLOR(pixel_math::GammaEncode(mipScratch_[2 * o] / w) * 255.0f + 0.5f);
-                out[x] = alpha << 24 | 0xFFFFFF;
+                    alpha = D3DCOLOR(pixel_math::GammaEncode(to[2 * o] / w) * 255.0f + 0.5f);
+                out[x - x0] = alpha << 24 | 0xFFFFFF;
             }
         }
         page.texture->UnlockRect(level);

@@ -70,7 +70,8 @@ public:
 private:
     HRESULT renderOne(GlyphEntry& entry, WORD glyph);
     HRESULT openPage(GlyphPage& page);
-    HRESULT buildLowerLevels(const GlyphPage& page, UINT cellX, UINT cellY);
+    // ink: the covered texels' box within the cell, [x0, x1) x [y0, y1).
+    HRESULT buildLowerLevels(const GlyphPage& page, UINT cellX, UINT cellY, const RECT& ink);
 
     GlyphCacheSetup setup_{};
     std::array<std::unique_ptr<GlyphEntry[]>, 256> blocks_;
@@ -78,6 +79,7 @@ private:
     GlyphPage small_, large_;
     std::vector<com::ComPtr<IDirect3DTexture9>> pages_;
     std::vector<float> mipScratch_;  // (value, weight) per texel of a large cell
+    std::vector<float> mipLevel_;    // the same for a quarter of it: levels alternate between the two
     std::vector<std::uint8_t> coverage_;  // level 0 of the cell being filled
     float linear_[256] = {};  // coverage / 255 through the gamma decode, per coverage value
     std::size_t rasterised_ = 0;
