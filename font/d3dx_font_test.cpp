@@ -429,6 +429,68 @@ TEST_F(FontTest, LowerLevelsOfACellAverageCoverageInLinearLight)
     EXPECT_GT(compared, 4);  // edge texels, where weighting matters, were among them
 }
 
+TEST_F(FontTest, PreloadingFillsTheCacheWithoutDrawing)
+{
+    d3d9::recording::clearRecordedCalls(device.get());
+    ASSERT_EQ(font->PreloadCharacters('A', 'Z'), D3D_OK);
+    EXPECT_EQ(cache().rasterisedCount(), 26u);
+    ASSERT_EQ(font->PreloadTextA("ABCab", -1), D3D_OK);
+    EXPECT_EQ(cache().rasterisedCount(), 28u);  // only a and b were new
+    ASSERT_EQ(font->PreloadTextW(u"abc", 3), D3D_OK);
+    EXPECT_EQ(cache().rasterisedCount(), 29u);
+    EXPECT_EQ(d3d9::recording::countCalls(device.get(), "DrawIndexedPrimitive"), 0u);
+    EXPECT_EQ(font->PreloadTextA(nullptr, 2), D3DERR_INVALIDCALL);
+
+    // A glyph's data: its page with a reference, its box on the page, its advance.
+    WCHAR g = 0;
+    GCP_RESULTSW r{};
+    r.lStructSize = sizeof r;
+    r.lpGlyphs = &g;
+    r.nGlyphs = 1;
+    const char16_t q = u'Q';
+    ASSERT_NE(GetCharacterPlacementW(font->GetDC(), &q, 1, 0, &r, 0), 0u);
+    ASSERT_EQ(font->PreloadGlyphs(g, g), D3D_OK);
+    const std::size_t before = cache().rasterisedCount();
+    ComPtr<IDirect3DTexture9> page;
+    RECT box{};
+    POINT advance{};
+    ASSERT_EQ(font->GetGlyphData(g, page.put(), &box, &advance), D3D_OK);
+    EXPECT_EQ(cache().rasterisedCount(), before);  // already there
+    const font::GlyphEntry* e = cache().find(WORD(g));
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(page.get(), e->texture);
+    EXPECT_EQ(box.left, e->left);
+    EXPECT_EQ(box.bottom, e->bottom);
+    EXPECT_GT(box.right, box.left);
+    ABC abc{};
+    WORD glyph = g;
+    ASSERT_TRUE(GetCharABCWidthsI(font->GetDC(), 0, 1, &glyph, &abc));
+    EXPECT_EQ(advance.x, abc.abcA + LONG(abc.abcB));
+    EXPECT_EQ(font->GetGlyphData(0x10000, nullptr, nullptr, nullptr), D3DERR_INVALIDCALL);
+}
+
+TEST_F(FontTest, InterfaceIdentitiesCountsAndDevice)
+{
+    void* same = nullptr;
+    ASSERT_EQ(font->QueryInterface(IID_ID3DXFont, &same), S_OK);
+    EXPECT_EQ(same, static_cast<void*>(font.get()));
+    EXPECT_EQ(font->Release(), 1u);
+    ASSERT_EQ(font->QueryInterface(IID_IUnknown, &same), S_OK);
+    EXPECT_EQ(font->Release(), 1u);
+    EXPECT_EQ(font->QueryInterface(IID_ID3DXSprite, &same), E_NOINTERFACE);
+    EXPECT_EQ(same, nullptr);
+    EXPECT_EQ(font->AddRef(), 2u);
+    EXPECT_EQ(font->Release(), 1u);
+    IDirect3DDevice9* back = nullptr;
+    EXPECT_EQ(font->GetDevice(nullptr), D3DERR_INVALIDCALL);
+    ASSERT_EQ(font->GetDevice(&back), D3D_OK);
+    EXPECT_EQ(back, device.get());
+    back->Release();
+    EXPECT_NE(font->GetDC(), nullptr);
+    EXPECT_EQ(font->OnLostDevice(), D3D_OK);  // no sprite of its own yet
+    EXPECT_EQ(font->OnResetDevice(), D3D_OK);
+}
+
 // ---- On the GL device --------------------------------------------------------------------
 
 class FontGlTest : public d3d9test::GlDeviceTest {
