@@ -170,10 +170,23 @@ HRESULT GlyphCache::renderOne(GlyphEntry& entry, WORD glyph)
     int minI = int(height), maxI = -1, minJ = int(width), maxJ = -1;
     for (UINT i = 0; i < height; ++i) {
         const std::uint8_t* row = setup_.bitmap + std::size_t(i) * setup_.bitmapWidth * 4;
+        // Whole pixels first: on black, a pixel with no green has no ink at all.
+        std::uint32_t any = 0;
+        for (UINT j = 0; j < width; ++j)
+            any |= row[j * 4 + 1];
+        if (!any)
+            continue;
+        minI = std::min(minI, int(i)), maxI = int(i);
         for (UINT j = 0; j < width; ++j) {
             if (row[j * 4 + 1]) {
-                minI = std::min(minI, int(i)), maxI = std::max(maxI, int(i));
-                minJ = std::min(minJ, int(j)), maxJ = std::max(maxJ, int(j));
+                minJ = std::min(minJ, int(j));
+                break;
+            }
+        }
+        for (UINT j = width; j-- > 0;) {
+            if (row[j * 4 + 1]) {
+                maxJ = std::max(maxJ, int(j));
+                break;
             }
         }
     }
