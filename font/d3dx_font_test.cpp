@@ -174,6 +174,35 @@ TEST_F(FontTest, TheHudDescriptionGivesThirtyTwoTexelCellsOnSixLevelsAndA128Page
     EXPECT_EQ(font::testing::glyphCacheOf(hud.get())->largePage().levels, 2u);
 }
 
+TEST_F(FontTest, PageGeometryTheDeviceCannotHonourIsRefused)
+{
+    D3DCAPS9 caps{};
+    ASSERT_EQ(device->GetDeviceCaps(&caps), D3D_OK);
+    struct Case {
+        const char* name;
+        UINT maxSide;
+        std::vector<D3DFORMAT> refused;
+    } cases[] = {
+        {"pages smaller than a cell", 16, {}},
+        {"no A8R8G8B8", 0, {D3DFMT_A8R8G8B8}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        D3DCAPS9 limited = caps;
+        if (c.maxSide)
+            limited.MaxTextureWidth = limited.MaxTextureHeight = c.maxSide;
+        d3d9::recording::setRecordingCaps(&limited);
+        d3d9::recording::setRecordingRefusedFormats(c.refused);
+        D3DXFONT_DESCA d = dejaVu(30);
+        ID3DXFont* out = nullptr;
+        const HRESULT hr = D3DXCreateFontIndirect(device.get(), &d, &out);
+        d3d9::recording::setRecordingCaps(nullptr);
+        d3d9::recording::setRecordingRefusedFormats({});
+        EXPECT_EQ(hr, D3DXERR_INVALIDDATA);
+        EXPECT_EQ(out, nullptr);
+    }
+}
+
 TEST_F(FontTest, UnsupportedFormatBitsDrawNothingAndReturnZero)
 {
     const DWORD bad[] = {DT_NOPREFIX, 0x80, 0x200, 0x1000, 0x10000, 0x40000, 0x80000000u, DT_CENTER | DT_NOPREFIX};
