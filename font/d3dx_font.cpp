@@ -4,6 +4,7 @@
 // one sprite quad per visible glyph, clipped to the rectangle.
 #include "font/d3dx_font.h"
 
+#include "font/font_diagnostics.h"
 #include "font/font_platform.h"
 #include "font/font_testing.h"
 #include "font/glyph_cache.h"
@@ -30,10 +31,10 @@ public:
         const font::FontPlatform* platform = nullptr;
         HRESULT hr = font::fontPlatform(&platform);
         if (FAILED(hr))
-            return hr;
+            return font::refuse(hr == E_NOTIMPL ? font::Reason::narrowPlatform : font::Reason::missingGlyphCall);
         dc_ = CreateCompatibleDC(nullptr);
         if (!dc_)
-            return E_OUTOFMEMORY;
+            return font::refuse(font::Reason::noDeviceContext);
         SetMapMode(dc_, MM_TEXT);
 
         LOGFONTA lf{};
@@ -51,7 +52,7 @@ public:
             lf.lfQuality |= ANTIALIASED_QUALITY;
         gdiFont_ = CreateFontIndirectA(&lf);
         if (!gdiFont_)
-            return E_OUTOFMEMORY;
+            return font::refuse(font::Reason::noFont);
         stockFont_ = SelectObject(dc_, gdiFont_);
         mipLevels_ = desc.MipLevels;
 
@@ -59,7 +60,7 @@ public:
         if (languageInfo_ == GDI_ERROR)
             languageInfo_ = 0;
         if (!GetTextMetricsW(dc_, &metrics_))
-            return E_FAIL;
+            return font::refuse(font::Reason::noMetrics);
 
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -71,7 +72,7 @@ public:
         void* bits = nullptr;
         bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
         if (!bitmap_ || !bits)
-            return E_OUTOFMEMORY;
+            return font::refuse(font::Reason::noGlyphBitmap);
         SetBkMode(dc_, OPAQUE);
         SetBkColor(dc_, RGB(0, 0, 0));
         SetTextColor(dc_, RGB(255, 255, 255));
@@ -147,7 +148,7 @@ public:
     HRESULT GetGlyphData(UINT glyph, IDirect3DTexture9** texture, RECT* blackBox, POINT* cellInc) override
     {
         if (glyph > 0xFFFF)
-            return D3DERR_INVALIDCALL;
+            return font::refuse(font::Reason::glyphOutOfRange);
         HRESULT hr = cache_.render(WORD(glyph));
         if (FAILED(hr))
             return hr;
@@ -198,30 +199,34 @@ public:
     HRESULT PreloadTextA(LPCSTR text, INT count) override
     {
         if (!text && count != 0)
-            return D3DERR_INVALIDCALL;
+            return font::refuse(font::Reason::nullArgument);
         HRESULT hr = widenAnsi(text, count);
         return SUCCEEDED(hr) ? prepare(0, nullptr) : hr;
     }
     HRESULT PreloadTextW(LPCWSTR text, INT count) override
     {
         if (!text && count != 0)
-            return D3DERR_INVALIDCALL;
+            return font::refuse(font::Reason::nullArgument);
         HRESULT hr = copyWide(text, count);
         return SUCCEEDED(hr) ? prepare(0, nullptr) : hr;
     }
 
     INT DrawTextA(ID3DXSprite* sprite, LPCSTR text, INT count, RECT* rect, DWORD format, D3DCOLOR color) override
     {
-        if ((!text && count != 0) || (format & ~DT_SUPPORTED_FORMATS))
-            return 0;
+        if (!text && count != 0)
+            return font::refuse(font::Reason::nullArgument), 0;
+        if (format & ~DT_SUPPORTED_FORMATS)
+            return font::refuse(font::Reason::unsupportedFormat), 0;
         if (FAILED(widenAnsi(text, count)))
             return 0;
         return draw(sprite, rect, format, color);
     }
     INT DrawTextW(ID3DXSprite* sprite, LPCWSTR text, INT count, RECT* rect, DWORD format, D3DCOLOR color) override
     {
-        if ((!text && count != 0) || (format & ~DT_SUPPORTED_FORMATS))
-            return 0;
+        if (!text && count != 0)
+            return font::refuse(font::Reason::nullArgument), 0;
+        if (format & ~DT_SUPPORTED_FORMATS)
+            return font::refuse(font::Reason::unsupportedFormat), 0;
         if (FAILED(copyWide(text, count)))
             return 0;
         return draw(sprite, rect, format, color);
@@ -267,7 +272,7 @@ private:
         try {
             wide_.resize(n);
         } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
+            return font::refuse(font::Reason::outOfMemory);
         }
         bool ascii = true;
         for (std::size_t i = 0; i < n; ++i) {
@@ -278,7 +283,7 @@ private:
         if (!ascii && n > 0) {
             const int done = MultiByteToWideChar(CP_ACP, 0, text, int(n), wide_.data(), int(n));
             if (done != int(n))
-                return E_FAIL;
+                return font::refuse(font::Reason::textConversion);
         }
         return S_OK;
     }
@@ -293,7 +298,7 @@ private:
         try {
             wide_.assign(text, text + n);
         } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
+            return font::refuse(font::Reason::outOfMemory);
         }
         return S_OK;
     }
@@ -311,7 +316,7 @@ private:
             order_.resize(n);
             classes_.resize(std::max<UINT>(n, 1));
         } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
+            return font::refuse(font::Reason::outOfMemory);
         }
         if (n > 0) {
             GCP_RESULTSW r{};
@@ -325,7 +330,7 @@ private:
             const DWORD flags = (languageInfo_ & (GCP_REORDER | GCP_USEKERNING | GCP_GLYPHSHAPE | GCP_LIGATE | GCP_DIACRITIC)) |
                                 GCP_CLASSIN;
             if (!GetCharacterPlacementW(dc_, wide_.data(), int(n), 0, &r, flags) || r.nGlyphs != n)
-                return E_FAIL;
+                return font::refuse(font::Reason::placementFailed);
             // Back to logical order: the lines reorder right-to-left text themselves.
             for (UINT i = 0; i < n; ++i) {
                 logicalGlyphs_[i] = glyphs_[order_[i]];
@@ -347,7 +352,9 @@ private:
         in.fontHeight = metrics_.tmHeight;
         in.averageWidth = metrics_.tmAveCharWidth;
         in.breakGlyph = breakGlyph_;
-        return layout_.layout(in);
+        if (FAILED(layout_.layout(in)))
+            return font::refuse(font::Reason::outOfMemory);
+        return S_OK;
     }
 
     INT draw(ID3DXSprite* callerSprite, RECT* rect, DWORD format, D3DCOLOR color)
@@ -370,16 +377,18 @@ private:
         if (format & DT_CALCRECT) {
             if (rect)
                 *rect = RECT{x, y, x + w, y + h};
+            font::succeeded();
             return result;
         }
 
         ID3DXSprite* sprite = callerSprite;
         if (!sprite) {
-            if (!sprite_ && FAILED(D3DXCreateSprite(device_.get(), sprite_.put())))
-                return 0;
+            HRESULT hr = sprite_ ? S_OK : D3DXCreateSprite(device_.get(), sprite_.put());
+            if (SUCCEEDED(hr))
+                hr = sprite_->Begin(D3DXSPRITE_ALPHABLEND | D3DXSPRITE_SORT_TEXTURE);
+            if (FAILED(hr))
+                return font::passOn(hr), 0;
             sprite = sprite_.get();
-            if (FAILED(sprite->Begin(D3DXSPRITE_ALPHABLEND | D3DXSPRITE_SORT_TEXTURE)))
-                return 0;
         }
         const bool clip = rect && !(format & DT_NOCLIP);
         bool ok = true;
@@ -427,7 +436,10 @@ private:
         }
         if (!callerSprite)
             ok = SUCCEEDED(sprite->End()) && ok;
-        return ok ? result : 0;
+        if (!ok)
+            return font::passOn(E_FAIL), 0;
+        font::succeeded();
+        return result;
     }
 
     ComPtr<IDirect3DDevice9> device_;
@@ -456,18 +468,19 @@ private:
 HRESULT D3DXCreateFontIndirectA(IDirect3DDevice9* device, const D3DXFONT_DESCA* desc, ID3DXFont** font)
 {
     if (!font)
-        return D3DERR_INVALIDCALL;
+        return font::refuse(font::Reason::nullArgument);
     *font = nullptr;
     if (!device || !desc)
-        return D3DERR_INVALIDCALL;
+        return font::refuse(font::Reason::nullArgument);
     auto* created = new (std::nothrow) Font(device);
     if (!created)
-        return E_OUTOFMEMORY;
+        return font::refuse(font::Reason::outOfMemory);
     ComPtr<ID3DXFont> holder = ComPtr<ID3DXFont>::adopt(created);
     HRESULT hr = created->create(*desc);
     if (FAILED(hr))
         return hr;  // the holder destroys the half-made font
     *font = holder.detach();
+    font::succeeded();
     return S_OK;
 }
 

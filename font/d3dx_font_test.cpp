@@ -3,6 +3,7 @@
 // tabs, wrapping, clipping and placement (read from a sprite that records its quads), and
 // drawing on the GL device compared with the same quads composed on the CPU.
 #include "font/d3dx_font.h"
+#include "font/font_diagnostics.h"
 #include "font/font_platform.h"
 #include "font/font_testing.h"
 
@@ -133,11 +134,13 @@ TEST_F(FontTest, CreationRefusesNullsAndLeavesNothingBehindOnFailure)
     EXPECT_EQ(D3DXCreateFontIndirect(nullptr, &d, &out), D3DERR_INVALIDCALL);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(D3DXCreateFontIndirect(device.get(), nullptr, &out), D3DERR_INVALIDCALL);
+    EXPECT_EQ(font::lastReason(), font::Reason::nullArgument);
     // A font the services can't make: out of memory, and the device's count is as before.
     device->AddRef();
     const ULONG before = device->Release();
     d.Height = 1 << 20;
     EXPECT_EQ(D3DXCreateFontIndirect(device.get(), &d, &out), E_OUTOFMEMORY);
+    EXPECT_EQ(font::lastReason(), font::Reason::noFont) << font::describe(font::lastReason());
     EXPECT_EQ(out, nullptr);
     device->AddRef();
     EXPECT_EQ(device->Release(), before);
@@ -199,6 +202,7 @@ TEST_F(FontTest, PageGeometryTheDeviceCannotHonourIsRefused)
         d3d9::recording::setRecordingCaps(nullptr);
         d3d9::recording::setRecordingRefusedFormats({});
         EXPECT_EQ(hr, D3DXERR_INVALIDDATA);
+        EXPECT_EQ(font::lastReason(), font::Reason::pageGeometry);
         EXPECT_EQ(out, nullptr);
     }
 }
@@ -209,6 +213,7 @@ TEST_F(FontTest, UnsupportedFormatBitsDrawNothingAndReturnZero)
     for (DWORD format : bad) {
         SCOPED_TRACE(format);
         EXPECT_EQ(draw("abc", {0, 0, 500, 500}, format), 0);
+        EXPECT_EQ(font::lastReason(), font::Reason::unsupportedFormat);
         EXPECT_TRUE(sprite->quads.empty());
     }
     EXPECT_EQ(cache().rasterisedCount(), 0u);
@@ -219,6 +224,7 @@ TEST_F(FontTest, UnsupportedFormatBitsDrawNothingAndReturnZero)
 TEST_F(FontTest, ABlankTakesItsAdvanceButNoQuadAndNoCell)
 {
     ASSERT_EQ(draw("a b", {0, 0, 500, 500}, 0), height);
+    EXPECT_EQ(font::lastReason(), font::Reason::none);
     ASSERT_EQ(sprite->quads.size(), 2u);
     const float expectedShift = float(advanceOf(u'a') + advanceOf(u' '));
     // b's quad starts where a's would if a's advance and the blank's were added to it.
@@ -496,6 +502,7 @@ TEST_F(FontTest, PreloadingFillsTheCacheWithoutDrawing)
     ASSERT_TRUE(GetCharABCWidthsI(font->GetDC(), 0, 1, &glyph, &abc));
     EXPECT_EQ(advance.x, abc.abcA + LONG(abc.abcB));
     EXPECT_EQ(font->GetGlyphData(0x10000, nullptr, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(font::lastReason(), font::Reason::glyphOutOfRange);
 }
 
 TEST_F(FontTest, InterfaceIdentitiesCountsAndDevice)

@@ -2,6 +2,7 @@
 // managed A8R8G8B8 page, and the cell's lower levels averaged in linear light.
 #include "font/glyph_cache.h"
 
+#include "font/font_diagnostics.h"
 #include "texture/d3dx9tex.h"
 #include "texture/pixel_math.h"
 
@@ -65,9 +66,9 @@ HRESULT GlyphCache::init(const GlyphCacheSetup& setup, const TEXTMETRICW& tm, UI
         D3DFORMAT format = D3DFMT_A8R8G8B8;
         HRESULT hr = D3DXCheckTextureRequirements(setup.device, &w, &h, &l, 0, &format, D3DPOOL_MANAGED);
         if (FAILED(hr))
-            return hr;
+            return passOn(hr);
         if (format != D3DFMT_A8R8G8B8 || w < page->cellSize || h < page->cellSize)
-            return D3DXERR_INVALIDDATA;
+            return refuse(Reason::pageGeometry);
         page->pageSize = std::min(w, h);
         page->levels = l;
         page->cellArea = page->cellSize * page->cellSize;
@@ -84,7 +85,7 @@ HRESULT GlyphCache::init(const GlyphCacheSetup& setup, const TEXTMETRICW& tm, UI
             mipLevel_.assign(2 * std::size_t(large_.cellArea / 4 + 1), 0.0f);
         }
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return refuse(Reason::outOfMemory);
     }
     return S_OK;
 }
@@ -97,7 +98,7 @@ HRESULT GlyphCache::render(const WORD* glyphs, std::size_t count)
         if (!block) {
             block.reset(new (std::nothrow) GlyphEntry[256]());
             if (!block)
-                return E_OUTOFMEMORY;
+                return refuse(Reason::outOfMemory);
             blocksInUse_ = std::max<UINT>(blocksInUse_, (glyph >> 8) + 1);
         }
         GlyphEntry& entry = block[glyph & 0xFF];
@@ -126,11 +127,11 @@ HRESULT GlyphCache::openPage(GlyphPage& page)
     HRESULT hr = setup_.device->CreateTexture(page.pageSize, page.pageSize, page.levels, 0, D3DFMT_A8R8G8B8,
                                               D3DPOOL_MANAGED, texture.put(), nullptr);
     if (FAILED(hr))
-        return hr;
+        return passOn(hr);
     for (UINT level = 0; level < page.levels; ++level) {
         D3DLOCKED_RECT locked{};
         if (FAILED(hr = texture->LockRect(level, &locked, nullptr, 0)))
-            return hr;
+            return passOn(hr);
         const UINT side = std::max(page.pageSize >> level, 1u);
         for (UINT y = 0; y < side; ++y) {
             auto* row = reinterpret_cast<D3DCOLOR*>(static_cast<std::uint8_t*>(locked.pBits) + std::size_t(y) * locked.Pitch);
@@ -141,7 +142,7 @@ HRESULT GlyphCache::openPage(GlyphPage& page)
     try {
         pages_.push_back(texture);
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return refuse(Reason::outOfMemory);
     }
     page.texture = texture.get();
     page.used = 0;
@@ -154,7 +155,7 @@ HRESULT GlyphCache::renderOne(GlyphEntry& entry, WORD glyph)
     std::memset(setup_.bitmap, 0, std::size_t(setup_.bitmapWidth) * setup_.bitmapHeight * 4);
     const WCHAR index = glyph;
     if (!ExtTextOutW(setup_.dc, 0, 0, ETO_GLYPH_INDEX | ETO_OPAQUE, nullptr, &index, 1, nullptr))
-        return E_FAIL;
+        return refuse(Reason::glyphDrawFailed);
     ++rasterised_;
     int c = advance(glyph);
     if (c <= 0) {
@@ -205,7 +206,7 @@ HRESULT GlyphCache::renderOne(GlyphEntry& entry, WORD glyph)
     RECT cell{LONG(cellX), LONG(cellY), LONG(cellX + page.cellSize), LONG(cellY + page.cellSize)};
     D3DLOCKED_RECT locked{};
     if (FAILED(hr = page.texture->LockRect(0, &locked, &cell, 0)))
-        return hr;
+        return passOn(hr);
     for (UINT i = UINT(minI); i <= UINT(maxI); ++i) {
         const std::uint8_t* row = setup_.bitmap + std::size_t(i) * setup_.bitmapWidth * 4;
         auto* out = reinterpret_cast<D3DCOLOR*>(static_cast<std::uint8_t*>(locked.pBits) + std::size_t(y0 + i) * locked.Pitch);
@@ -293,7 +294,7 @@ HRESULT GlyphCache::buildLowerLevels(const GlyphPage& page, UINT cellX, UINT cel
         D3DLOCKED_RECT locked{};
         HRESULT hr = page.texture->LockRect(level, &locked, &box, 0);
         if (FAILED(hr))
-            return hr;
+            return passOn(hr);
         for (UINT y = y0; y <= y1; ++y) {
             auto* out = reinterpret_cast<D3DCOLOR*>(static_cast<std::uint8_t*>(locked.pBits) + std::size_t(y - y0) * locked.Pitch);
             for (UINT x = x0; x <= x1; ++x) {
