@@ -527,6 +527,45 @@ TEST_F(FontTest, InterfaceIdentitiesCountsAndDevice)
     EXPECT_EQ(font->OnResetDevice(), D3D_OK);
 }
 
+// Any mix of supported flags, odd rectangles and bytes: the block is whole lines, the
+// result is where its bottom lands, and every quad is inside the rectangle unless DT_NOCLIP.
+TEST_F(FontTest, ArbitraryTextsFlagsAndRectanglesKeepTheLayoutsInvariants)
+{
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    const DWORD flags[] = {DT_CENTER, DT_RIGHT, DT_VCENTER, DT_BOTTOM, DT_WORDBREAK, DT_SINGLELINE, DT_EXPANDTABS,
+                           DT_NOCLIP, DT_RTLREADING};
+    const char alphabet[] = "ab W\t\r\n\x80\xe9\x01-";
+    for (int round = 0; round < 300; ++round) {
+        DWORD format = 0;
+        for (DWORD f : flags)
+            format |= (next() & 3) == 0 ? f : 0;
+        std::string text;
+        for (std::uint32_t n = next() % 40; n > 0; --n)
+            text += alphabet[next() % (sizeof alphabet - 1)];
+        const LONG left = LONG(next() % 200) - 50, top = LONG(next() % 200) - 50;
+        const RECT rect{left, top, left + LONG(next() % 300) - 20, top + LONG(next() % 300) - 20};
+        SCOPED_TRACE(::testing::Message() << "round " << round << " format " << format);
+        RECT calc = rect;
+        const INT h = font->DrawTextA(nullptr, text.c_str(), -1, &calc, format | DT_CALCRECT, 0xFFFFFFFF);
+        EXPECT_EQ((calc.bottom - calc.top) % height, 0);
+        EXPECT_EQ(h, calc.bottom - rect.top);
+        EXPECT_GE(calc.right, calc.left);
+        RECT drawn = rect;
+        sprite->quads.clear();
+        // Drawing may lay out fewer lines than measuring (it stops below the rectangle).
+        font->DrawTextA(sprite.get(), text.c_str(), -1, &drawn, format, 0xFFFFFFFF);
+        if (format & DT_NOCLIP)
+            continue;
+        for (const DrawnQuad& q : sprite->quads) {
+            EXPECT_GE(q.left, float(rect.left));
+            EXPECT_GE(q.top, float(rect.top));
+            EXPECT_LE(q.left + float(q.source.right - q.source.left), float(rect.right));
+            EXPECT_LE(q.top + float(q.source.bottom - q.source.top), float(rect.bottom));
+        }
+    }
+}
+
 // ---- On the GL device --------------------------------------------------------------------
 
 class FontGlTest : public d3d9test::GlDeviceTest {
