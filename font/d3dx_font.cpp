@@ -91,8 +91,8 @@ public:
             return hr;
         getFontUnicodeRanges_ = platform->getFontUnicodeRanges;
 
+        // Line breaks are drawn as the break character's glyph (a blank).
         breakGlyph_ = glyphOf(metrics_.tmBreakChar);
-        defaultGlyph_ = glyphOf(metrics_.tmDefaultChar);
         return S_OK;
     }
 
@@ -451,7 +451,7 @@ private:
     TEXTMETRICW metrics_{};
     DWORD languageInfo_ = 0;
     UINT mipLevels_ = 0;
-    WORD breakGlyph_ = 0, defaultGlyph_ = 0;
+    WORD breakGlyph_ = 0;
     DWORD (*getFontUnicodeRanges_)(HDC, GLYPHSET*) = nullptr;
     font::GlyphCache cache_;
     font::TextLayout layout_;
