@@ -221,6 +221,19 @@ TEST_F(ShellRun, WithoutADeviceTheProgramShowsTheMessageAndRunsNoFrame)
     }
 }
 
+TEST_F(ShellRun, AFontThatCannotBeMadeTakesTheDeviceFailurePath)
+{
+    // A device without the glyph pages' format: the HUD font can't be created.
+    d3d9::recording::setRecordingRefusedFormats({D3DFMT_A8R8G8B8});
+    const int result = run();
+    d3d9::recording::setRecordingRefusedFormats({});
+    EXPECT_EQ(result, EXIT_NO_DEVICE);
+    EXPECT_EQ(frames, 0);
+    EXPECT_EQ(gFont, nullptr);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().text, "Impossible d'initialiser Direct3D");
+}
+
 TEST(FrameTimer, ElapsedIsTheTickDeltaTimesSecondsPerTickRoundedOnce)
 {
     // 1 / 3 579 545 Hz, rounded once to float, and a delta whose product needs the wide multiply.
