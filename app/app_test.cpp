@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include <cstring>
 #include <functional>
 #include <string>
@@ -153,10 +155,19 @@ TEST_F(ShellRun, FailedBeginSceneSkipsTheSimulationButStillPresents)
     EXPECT_EQ(countCalls(device(), "Present"), 4u);
     EXPECT_EQ(countCalls(device(), "Clear"), 4u);
     EXPECT_EQ(countCalls(device(), "EndScene"), 1u);
-    std::size_t viewsSet = 0;
-    for (const auto& call : d3d9::recording::callsNamed(device(), "SetTransform"))
-        viewsSet += call.transform == D3DTS_VIEW;
-    EXPECT_EQ(viewsSet, 1u);  // the camera ran in the first frame only
+    // The camera (and the HUD's sprite) set the view in the first frame only: nothing after
+    // that frame's EndScene.
+    std::size_t viewsSet = 0, viewsAfterFirstFrame = 0;
+    bool firstFrameEnded = false;
+    for (const auto& call : d3d9::recording::recordedCalls(device())) {
+        firstFrameEnded |= std::string_view(call.name) == "EndScene";
+        if (std::string_view(call.name) == "SetTransform" && call.transform == D3DTS_VIEW) {
+            ++viewsSet;
+            viewsAfterFirstFrame += firstFrameEnded;
+        }
+    }
+    EXPECT_GE(viewsSet, 1u);
+    EXPECT_EQ(viewsAfterFirstFrame, 0u);
     const D3DXVECTOR3 atEnd = gCar.getPosition();
     EXPECT_EQ(atEnd.x, afterFirst.x);
     EXPECT_EQ(atEnd.z, afterFirst.z);
@@ -208,6 +219,19 @@ TEST_F(ShellRun, WithoutADeviceTheProgramShowsTheMessageAndRunsNoFrame)
         EXPECT_EQ(boxes.back().text, "Impossible d'initialiser Direct3D");
         EXPECT_EQ(boxes.back().type, MB_OK);
     }
+}
+
+TEST_F(ShellRun, AFontThatCannotBeMadeTakesTheDeviceFailurePath)
+{
+    // A device without the glyph pages' format: the HUD font can't be created.
+    d3d9::recording::setRecordingRefusedFormats({D3DFMT_A8R8G8B8});
+    const int result = run();
+    d3d9::recording::setRecordingRefusedFormats({});
+    EXPECT_EQ(result, EXIT_NO_DEVICE);
+    EXPECT_EQ(frames, 0);
+    EXPECT_EQ(gFont, nullptr);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().text, "Impossible d'initialiser Direct3D");
 }
 
 TEST(FrameTimer, ElapsedIsTheTickDeltaTimesSecondsPerTickRoundedOnce)

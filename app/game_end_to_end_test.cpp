@@ -71,7 +71,7 @@ TEST(GameEndToEnd, HelpAndBadOptions)
     EXPECT_EQ(std::count(badScript.err.begin(), badScript.err.end(), '\n'), 1);
 }
 
-TEST(GameEndToEnd, WithNothingToDrawTheFrameIsTheClearBlue)
+TEST(GameEndToEnd, WithNothingToDrawTheFrameIsTheClearBlueUnderTheHud)
 {
     fs::path empty = scratch() / "empty_city";
     fs::create_directories(empty);
@@ -82,12 +82,35 @@ TEST(GameEndToEnd, WithNothingToDrawTheFrameIsTheClearBlue)
     ASSERT_TRUE(readPng(shot.string(), image));
     EXPECT_EQ(image.width, 794u);   // the client area of the 800 x 600 window
     EXPECT_EQ(image.height, 571u);
-    std::size_t notBlue = 0;
-    for (std::size_t i = 0; i < image.rgba.size(); i += 4) {
-        notBlue += !(image.rgba[i] == 0 && image.rgba[i + 1] == 0 && image.rgba[i + 2] == 255 &&
-                     image.rgba[i + 3] == 255);
+    // Everything is the clear colour except the HUD's four texts: two lines of the 30-pixel
+    // font at the top and the bottom of its (0, 0, 500, 500) rectangle, white over blue.
+    auto inHud = [](unsigned x, unsigned y) { return x < 500 && (y < 30 || (y >= 470 && y < 500)); };
+    std::size_t notBlueOutside = 0, whiteTop = 0, whiteBottomLeft = 0, whiteBottomRight = 0, whiteCentre = 0;
+    for (unsigned y = 0; y < image.height; ++y) {
+        for (unsigned x = 0; x < image.width; ++x) {
+            const std::uint8_t* p = image.rgba.data() + (std::size_t(y) * image.width + x) * 4;
+            const bool blue = p[0] == 0 && p[1] == 0 && p[2] == 255 && p[3] == 255;
+            if (!inHud(x, y)) {
+                notBlueOutside += !blue;
+                continue;
+            }
+            if (p[0] < 200 || p[1] < 200)
+                continue;
+            if (y < 30 && x < 200)
+                ++whiteTop;
+            else if (y < 30 && x >= 230 && x < 270)
+                ++whiteCentre;
+            else if (y >= 470 && x < 150)
+                ++whiteBottomLeft;
+            else if (y >= 470 && x >= 440)
+                ++whiteBottomRight;
+        }
     }
-    EXPECT_EQ(notBlue, 0u);
+    EXPECT_EQ(notBlueOutside, 0u);
+    EXPECT_GT(whiteTop, 20u);          // "x=... z=..."
+    EXPECT_GT(whiteCentre, 5u);        // " 0 ", the gauge, centred on x = 250
+    EXPECT_GT(whiteBottomLeft, 20u);   // "V : 0 "
+    EXPECT_GT(whiteBottomRight, 5u);   // " 0 ", the collision value, ending at x = 500
 }
 
 TEST(GameEndToEnd, EscapeInTheScriptEndsTheRunAfterThatFrame)

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   libsdl2-dev libepoxy-dev libfreetype-dev libharfbuzz-dev libfontconfig-dev
+  libfribidi-dev libunibreak-dev
   libpng-dev libjpeg62-turbo-dev zlib1g-dev
   imagemagick netpbm
   libgtest-dev libgmock-dev libbenchmark-dev

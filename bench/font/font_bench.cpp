@@ -1,0 +1,219 @@
+// The text font against bare FreeType, in the same run:
+//  - FontCreateAndAscii: creating the HUD's font and drawing the 95 printable ASCII
+//    characters once (every glyph rasterised and cached on its page), on a recording device
+//    so the device's own drawing is not what is measured; reported with the ratio to
+//  - FreeTypeAnchor: FreeType opening the same face at the same size and rendering the same
+//    95 glyphs (the face file found once through fontconfig, outside the timing).
+//  The ratio is of process CPU time, which the other work on a shared machine disturbs less.
+//  - HudFrame: a steady frame of the HUD's four texts on the GL device (headless, Mesa),
+//    with the C++ allocations made during the timed frames counted.
+// Run with SDL_VIDEODRIVER=offscreen.
+#include "font/d3dx_font.h"
+#include "platform/com/com_ptr.h"
+#include "platform/d3d9/d3d9_recording.h"
+#include "platform/d3d9/d3d9_testing.h"
+#include "platform/win32/win32_sdl.h"
+
+#include <benchmark/benchmark.h>
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <malloc.h>
+
+#include <atomic>
+#include <ctime>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+namespace {
+std::atomic<long> gAllocations{0};
+// The game keeps freed memory in the process (app/main.cpp); measure under the same terms.
+const bool gMallocTuned = [] {
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
+    return true;
+}();
+}
+
+void* operator new(std::size_t n)
+{
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+// NOLINTNEXTLINE: new above is malloc underneath
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using com::ComPtr;
+
+std::string gAscii = [] {
+    std::string s;
+    for (char c = 32; c < 127; ++c)
+        s += c;
+    return s;
+}();
+
+D3DXFONT_DESCA hudDescription()
+{
+    D3DXFONT_DESCA d{};
+    d.Height = 30;
+    d.Weight = 20;
+    return d;
+}
+
+struct Devices {
+    HWND window = nullptr;
+    ComPtr<IDirect3D9> d3d;
+    ComPtr<IDirect3DDevice9> device;
+    bool make(d3d9::testing::Direct3DMode mode, int w, int h)
+    {
+        win32::setHeadless(true);
+        static bool registered = false;
+        if (!registered) {
+            WNDCLASSA wc{};
+            wc.lpfnWndProc = DefWindowProcA;
+            wc.lpszClassName = "fontbench";
+            RegisterClassA(&wc);
+            registered = true;
+        }
+        window = CreateWindowExA(0, "fontbench", "font bench", WS_POPUP, 0, 0, w, h, nullptr, nullptr, nullptr, nullptr);
+        d3d9::testing::setDirect3DMode(mode);
+        d3d = ComPtr<IDirect3D9>::adopt(Direct3DCreate9(D3D_SDK_VERSION));
+        d3d9::testing::setDirect3DMode(d3d9::testing::Direct3DMode::Normal);
+        if (!d3d)
+            return false;
+        D3DPRESENT_PARAMETERS p{};
+        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        p.Windowed = TRUE;
+        p.EnableAutoDepthStencil = TRUE;
+        p.AutoDepthStencilFormat = D3DFMT_D16;
+        return SUCCEEDED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
+                                           D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, device.put()));
+    }
+};
+
+// The face the HUD's description matches, and the pixel size its 30-pixel cell gives.
+struct AnchorFace {
+    std::string file;
+    int index = 0;
+    double ppem = 0;
+};
+AnchorFace anchorFace(IDirect3DDevice9* device)
+{
+    AnchorFace a;
+    D3DXFONT_DESCA d = hudDescription();
+    ComPtr<ID3DXFont> font;
+    if (FAILED(D3DXCreateFontIndirect(device, &d, font.put())))
+        return a;
+    D3DXFONT_DESCA back{};
+    font->GetDescA(&back);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(font->GetDC(), &tm);
+    a.ppem = double(tm.tmHeight - tm.tmInternalLeading);
+    FcInit();
+    FcPattern* p = FcPatternCreate();
+    FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(back.FaceName));
+    FcPatternAddInteger(p, FC_WEIGHT, FcWeightFromOpenType(int(back.Weight)));
+    FcConfigSubstitute(nullptr, p, FcMatchPattern);
+    FcDefaultSubstitute(p);
+    FcResult r;
+    FcPattern* m = FcFontMatch(nullptr, p, &r);
+    FcChar8* file = nullptr;
+    if (m && FcPatternGetString(m, FC_FILE, 0, &file) == FcResultMatch)
+        a.file = reinterpret_cast<const char*>(file);
+    if (m)
+        FcPatternGetInteger(m, FC_INDEX, 0, &a.index), FcPatternDestroy(m);
+    FcPatternDestroy(p);
+    return a;
+}
+
+double gAnchorSeconds = 0, gFontSeconds = 0;
+
+void FreeTypeAnchor(benchmark::State& state)
+{
+    Devices d;
+    if (!d.make(d3d9::testing::Direct3DMode::Recording, 64, 64))
+        return state.SkipWithError("no device");
+    AnchorFace face = anchorFace(d.device.get());
+    FT_Library lib = nullptr;
+    FT_Init_FreeType(&lib);
+    const std::clock_t start = std::clock();
+    for (auto _ : state) {
+        FT_Face f = nullptr;
+        if (FT_New_Face(lib, face.file.c_str(), face.index, &f) != 0)
+            return state.SkipWithError("face");
+        FT_Set_Char_Size(f, 0, FT_F26Dot6(face.ppem * 64), 72, 72);
+        for (char c : gAscii) {
+            FT_Load_Char(f, FT_ULong(c), FT_LOAD_TARGET_LIGHT);  // as the font services hint
+            FT_Render_Glyph(f->glyph, FT_RENDER_MODE_NORMAL);
+            benchmark::DoNotOptimize(f->glyph->bitmap.buffer);
+        }
+        FT_Done_Face(f);
+    }
+    gAnchorSeconds = double(std::clock() - start) / CLOCKS_PER_SEC / double(state.iterations());
+    FT_Done_FreeType(lib);
+}
+
+void FontCreateAndAscii(benchmark::State& state)
+{
+    Devices d;
+    if (!d.make(d3d9::testing::Direct3DMode::Recording, 64, 64))
+        return state.SkipWithError("no device");
+    D3DXFONT_DESCA desc = hudDescription();
+    d3d9::recording::setLogging(d.device.get(), false);
+    d.device->BeginScene();
+    const std::clock_t start = std::clock();
+    for (auto _ : state) {
+        ComPtr<ID3DXFont> font;
+        if (FAILED(D3DXCreateFontIndirect(d.device.get(), &desc, font.put())))
+            return state.SkipWithError("font");
+        RECT r{0, 0, 4000, 100};
+        benchmark::DoNotOptimize(font->DrawTextA(nullptr, gAscii.c_str(), -1, &r, DT_NOCLIP, 0xFFFFFFFF));
+    }
+    gFontSeconds = double(std::clock() - start) / CLOCKS_PER_SEC / double(state.iterations());
+    d.device->EndScene();
+    if (gAnchorSeconds > 0)
+        state.counters["ratio_to_freetype"] = gFontSeconds / gAnchorSeconds;
+}
+
+void HudFrame(benchmark::State& state)
+{
+    Devices d;
+    if (!d.make(d3d9::testing::Direct3DMode::Normal, 794, 571))
+        return state.SkipWithError("no GL device");
+    D3DXFONT_DESCA desc = hudDescription();
+    ComPtr<ID3DXFont> font;
+    if (FAILED(D3DXCreateFontIndirect(d.device.get(), &desc, font.put())))
+        return state.SkipWithError("font");
+    const char* texts[4] = {"x=-1234 z=5678", " 0 ", " 10 ", "V : 42 "};
+    const DWORD formats[4] = {0, DT_CENTER, DT_RIGHT | DT_BOTTOM, DT_BOTTOM};
+    auto frame = [&] {
+        d.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        d.device->BeginScene();
+        for (int i = 0; i < 4; ++i) {
+            RECT r{0, 0, 500, 500};
+            font->DrawTextA(nullptr, texts[i], -1, &r, formats[i], 0xFFFFFFFF);
+        }
+        d.device->EndScene();
+        d.device->Present(nullptr, nullptr, nullptr, nullptr);
+    };
+    for (int i = 0; i < 10; ++i)
+        frame();  // glyphs cached, programs compiled, work arrays grown
+    const long before = gAllocations.load();
+    for (auto _ : state)
+        frame();
+    state.counters["allocations_per_frame"] = double(gAllocations.load() - before) / double(state.iterations());
+}
+
+}  // namespace
+
+BENCHMARK(FreeTypeAnchor)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(FontCreateAndAscii)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(HudFrame)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK_MAIN();
