@@ -358,8 +358,9 @@ TEST_P(LoadSurfaceTest, DynamicSurfacesAreLockedDirectly)
     ASSERT_EQ(D3DXLoadSurfaceFromMemory(s.get(), nullptr, nullptr, image.data(), D3DFMT_A8R8G8B8, 16, nullptr, &all,
                                         D3DX_FILTER_NONE, 0),
               S_OK);
-    if (GetParam() == DeviceKind::Recording)
+    if (GetParam() == DeviceKind::Recording) {
         EXPECT_EQ(d3d9::recording::countCalls(device.get(), "CreateTexture"), 0u);
+    }
     EXPECT_EQ(pixels(s.get()), image);
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
 inline constexpr IID IID_IThing = {0x1234, 0x5678, 0x9abc, {1, 2, 3, 4, 5, 6, 7, 8}};
@@ -91,7 +93,9 @@ TEST(ComObject, APartTakesAndGivesItsOwnersReferences)
     g_deleted = 0;
     auto* owner = new Thing;
     {
-        Part part(owner);
+        // Owned by the test, not through Release: a part never deletes itself.
+        const auto held = std::make_unique<Part>(owner);
+        Part& part = *held;
         EXPECT_EQ(part.AddRef(), 2u);
         void* out = nullptr;
         ASSERT_EQ(part.QueryInterface(IID_IThing, &out), S_OK);
