@@ -638,13 +638,13 @@ TEST(HdrDecoder, HeaderRefusals)
 
 // ---- DDS -----------------------------------------------------------------------------------
 
-struct DdsSpec {
+struct DdsLayout {
     std::uint32_t width = 4, height = 4, depth = 0, levels = 0, flags = 0x1007, caps2 = 0;
     std::uint32_t formatFlags = 0x41, code = 0, bits = 32;
     std::uint32_t masks[4] = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
 };
 
-Bytes ddsHeader(const DdsSpec& s)
+Bytes ddsHeader(const DdsLayout& s)
 {
     ByteWriter w;
     w.text("DDS ").u32(124).u32(s.flags).u32(s.height).u32(s.width).u32(0).u32(s.depth).u32(s.levels);
@@ -657,9 +657,9 @@ Bytes ddsHeader(const DdsSpec& s)
 
 TEST(DdsDecoder, LevelsFacesAndVolumesPointIntoTheData)
 {
-    DdsSpec spec;
-    spec.levels = 3;
-    Bytes file = ddsHeader(spec);
+    DdsLayout layout;
+    layout.levels = 3;
+    Bytes file = ddsHeader(layout);
     ASSERT_EQ(file.size(), 128u);
     file.resize(128 + 64 + 16 + 4);
     DecodedImage image;
@@ -680,9 +680,9 @@ TEST(DdsDecoder, LevelsFacesAndVolumesPointIntoTheData)
     EXPECT_EQ(decode(file, image), D3DXERR_INVALIDDATA);
     EXPECT_EQ(lastReasonOf(D3DXIFF_DDS), DecodeReason::truncated);
 
-    spec.caps2 = 0xFE00;  // cube with all six faces
-    spec.levels = 2;
-    file = ddsHeader(spec);
+    layout.caps2 = 0xFE00;  // cube with all six faces
+    layout.levels = 2;
+    file = ddsHeader(layout);
     file.resize(128 + 6 * (64 + 16));
     ASSERT_EQ(decode(file, image, &info), S_OK);
     EXPECT_EQ(info.ResourceType, D3DRTYPE_CUBETEXTURE);
@@ -695,17 +695,17 @@ TEST(DdsDecoder, LevelsFacesAndVolumesPointIntoTheData)
     }
     EXPECT_EQ(faces, 6);
 
-    spec.caps2 = 0x200 | 0x400 | 0x800 | 0x1000 | 0x2000;  // four faces
-    file = ddsHeader(spec);
+    layout.caps2 = 0x200 | 0x400 | 0x800 | 0x1000 | 0x2000;  // four faces
+    file = ddsHeader(layout);
     file.resize(128 + 6 * 80);
     EXPECT_EQ(decode(file, image), D3DXERR_INVALIDDATA);
     EXPECT_EQ(lastReasonOf(D3DXIFF_DDS), DecodeReason::badFaces);
 
-    spec = DdsSpec{};
-    spec.flags |= 0x800000;
-    spec.depth = 4;
-    spec.levels = 2;
-    file = ddsHeader(spec);
+    layout = DdsLayout{};
+    layout.flags |= 0x800000;
+    layout.depth = 4;
+    layout.levels = 2;
+    file = ddsHeader(layout);
     file.resize(128 + 4 * 64 + 2 * 16);
     ASSERT_EQ(decode(file, image, &info), S_OK);
     EXPECT_EQ(info.ResourceType, D3DRTYPE_VOLUMETEXTURE);
@@ -719,30 +719,30 @@ TEST(DdsDecoder, FormatsAndSizes)
 {
     struct Case {
         const char* name;
-        DdsSpec spec;
+        DdsLayout layout;
         std::size_t dataBytes;  // after the header
         HRESULT result;
         D3DFORMAT format;
         UINT levels;
         UINT pitch;
     } cases[] = {
-        {"mip count 0 gives one level", [] { DdsSpec s; s.levels = 0; return s; }(), 64, S_OK, D3DFMT_A8R8G8B8, 1, 16},
-        {"DXT1 5 x 3 is 2 x 1 blocks", [] { DdsSpec s; s.width = 5; s.height = 3; s.formatFlags = 0x4; s.code = D3DFMT_DXT1; return s; }(), 16, S_OK, D3DFMT_DXT1, 1, 16},
-        {"DXT1 5 x 3 short by one byte", [] { DdsSpec s; s.width = 5; s.height = 3; s.formatFlags = 0x4; s.code = D3DFMT_DXT1; return s; }(), 15, E_FAIL, D3DFMT_DXT1, 1, 0},
-        {"DXT5 pitch", [] { DdsSpec s; s.width = 8; s.height = 4; s.formatFlags = 0x4 | 0x1; s.code = D3DFMT_DXT5; return s; }(), 32, S_OK, D3DFMT_DXT5, 1, 32},
-        {"YUY2 pairs", [] { DdsSpec s; s.width = 3; s.height = 1; s.formatFlags = 0x4; s.code = D3DFMT_YUY2; return s; }(), 8, S_OK, D3DFMT_YUY2, 1, 8},
-        {"float code", [] { DdsSpec s; s.width = 2; s.height = 1; s.formatFlags = 0x4; s.code = 116; return s; }(), 32, S_OK, D3DFMT_A32B32G32R32F, 1, 32},
-        {"DDS masks 0x3FF00000 ... are A2B10G10R10", [] { DdsSpec s; s.masks[0] = 0x3FF00000; s.masks[1] = 0xFFC00; s.masks[2] = 0x3FF; s.masks[3] = 0xC0000000; return s; }(), 64, S_OK, D3DFMT_A2B10G10R10, 1, 16},
-        {"L8 compares only red", [] { DdsSpec s; s.formatFlags = 0x20000; s.bits = 8; s.masks[0] = 0xFF; s.masks[1] = 0x1234; return s; }(), 16, S_OK, D3DFMT_L8, 1, 4},
-        {"P8 with its palette", [] { DdsSpec s; s.formatFlags = 0x20; s.bits = 8; return s; }(), 1024 + 16, S_OK, D3DFMT_P8, 1, 4},
-        {"P8 short of its palette", [] { DdsSpec s; s.formatFlags = 0x20; s.bits = 8; return s; }(), 1000, E_FAIL, D3DFMT_P8, 1, 0},
-        {"unknown masks", [] { DdsSpec s; s.masks[0] = 0xFF; return s; }(), 64, E_FAIL, D3DFMT_UNKNOWN, 1, 0},
-        {"width 0", [] { DdsSpec s; s.width = 0; return s; }(), 64, E_FAIL, D3DFMT_UNKNOWN, 1, 0},
-        {"huge mip count stops at the data", [] { DdsSpec s; s.width = 1; s.height = 1; s.levels = 0xFFFFFFFF; return s; }(), 4000, E_FAIL, D3DFMT_UNKNOWN, 1, 0},
+        {"mip count 0 gives one level", [] { DdsLayout s; s.levels = 0; return s; }(), 64, S_OK, D3DFMT_A8R8G8B8, 1, 16},
+        {"DXT1 5 x 3 is 2 x 1 blocks", [] { DdsLayout s; s.width = 5; s.height = 3; s.formatFlags = 0x4; s.code = D3DFMT_DXT1; return s; }(), 16, S_OK, D3DFMT_DXT1, 1, 16},
+        {"DXT1 5 x 3 short by one byte", [] { DdsLayout s; s.width = 5; s.height = 3; s.formatFlags = 0x4; s.code = D3DFMT_DXT1; return s; }(), 15, E_FAIL, D3DFMT_DXT1, 1, 0},
+        {"DXT5 pitch", [] { DdsLayout s; s.width = 8; s.height = 4; s.formatFlags = 0x4 | 0x1; s.code = D3DFMT_DXT5; return s; }(), 32, S_OK, D3DFMT_DXT5, 1, 32},
+        {"YUY2 pairs", [] { DdsLayout s; s.width = 3; s.height = 1; s.formatFlags = 0x4; s.code = D3DFMT_YUY2; return s; }(), 8, S_OK, D3DFMT_YUY2, 1, 8},
+        {"float code", [] { DdsLayout s; s.width = 2; s.height = 1; s.formatFlags = 0x4; s.code = 116; return s; }(), 32, S_OK, D3DFMT_A32B32G32R32F, 1, 32},
+        {"DDS masks 0x3FF00000 ... are A2B10G10R10", [] { DdsLayout s; s.masks[0] = 0x3FF00000; s.masks[1] = 0xFFC00; s.masks[2] = 0x3FF; s.masks[3] = 0xC0000000; return s; }(), 64, S_OK, D3DFMT_A2B10G10R10, 1, 16},
+        {"L8 compares only red", [] { DdsLayout s; s.formatFlags = 0x20000; s.bits = 8; s.masks[0] = 0xFF; s.masks[1] = 0x1234; return s; }(), 16, S_OK, D3DFMT_L8, 1, 4},
+        {"P8 with its palette", [] { DdsLayout s; s.formatFlags = 0x20; s.bits = 8; return s; }(), 1024 + 16, S_OK, D3DFMT_P8, 1, 4},
+        {"P8 short of its palette", [] { DdsLayout s; s.formatFlags = 0x20; s.bits = 8; return s; }(), 1000, E_FAIL, D3DFMT_P8, 1, 0},
+        {"unknown masks", [] { DdsLayout s; s.masks[0] = 0xFF; return s; }(), 64, E_FAIL, D3DFMT_UNKNOWN, 1, 0},
+        {"width 0", [] { DdsLayout s; s.width = 0; return s; }(), 64, E_FAIL, D3DFMT_UNKNOWN, 1, 0},
+        {"huge mip count stops at the data", [] { DdsLayout s; s.width = 1; s.height = 1; s.levels = 0xFFFFFFFF; return s; }(), 4000, E_FAIL, D3DFMT_UNKNOWN, 1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes file = ddsHeader(c.spec);
+        Bytes file = ddsHeader(c.layout);
         file.resize(128 + c.dataBytes, 0x11);
         DecodedImage image;
         D3DXIMAGE_INFO info{};
@@ -771,9 +771,9 @@ TEST(DdsAndBmp, SameTenBitMasksNameDifferentFormats)
     DecodedImage bmp;
     const Bytes bmpFile = test::bmpFile(dib);
     ASSERT_EQ(decode(bmpFile, bmp), S_OK);
-    DdsSpec spec;
-    std::copy(masks, masks + 4, spec.masks);
-    Bytes ddsFile = ddsHeader(spec);
+    DdsLayout layout;
+    std::copy(masks, masks + 4, layout.masks);
+    Bytes ddsFile = ddsHeader(layout);
     ddsFile.resize(128 + 64);
     DecodedImage dds;
     ASSERT_EQ(decode(ddsFile, dds), S_OK);
@@ -882,30 +882,30 @@ TEST(JpegDecoder, CmykAndTruncatedFilesAreRefused)
 
 // ---- PNG -----------------------------------------------------------------------------------
 
-test::PngSpec pngSpec(unsigned width, unsigned height, int bitDepth, int colourType, Bytes pixels)
+test::PngLayout pngSpec(unsigned width, unsigned height, int bitDepth, int colourType, Bytes pixels)
 {
-    test::PngSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitDepth = bitDepth;
-    spec.colourType = colourType;
-    spec.pixels = std::move(pixels);
-    return spec;
+    test::PngLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bitDepth = bitDepth;
+    layout.colourType = colourType;
+    layout.pixels = std::move(pixels);
+    return layout;
 }
 
 TEST(PngDecoder, FormatsFollowColourTypeDepthAndTransparency)
 {
-    test::PngSpec rgb8 = pngSpec(2, 1, 8, PNG_COLOR_TYPE_RGB, {10, 20, 30, 40, 50, 60});
-    test::PngSpec rgb16 = pngSpec(1, 1, 16, PNG_COLOR_TYPE_RGB, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC});
-    test::PngSpec rgba16 = pngSpec(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0});
-    test::PngSpec grey16trns = pngSpec(2, 1, 16, PNG_COLOR_TYPE_GRAY, {0x01, 0x02, 0x03, 0x04});
+    test::PngLayout rgb8 = pngSpec(2, 1, 8, PNG_COLOR_TYPE_RGB, {10, 20, 30, 40, 50, 60});
+    test::PngLayout rgb16 = pngSpec(1, 1, 16, PNG_COLOR_TYPE_RGB, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC});
+    test::PngLayout rgba16 = pngSpec(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0});
+    test::PngLayout grey16trns = pngSpec(2, 1, 16, PNG_COLOR_TYPE_GRAY, {0x01, 0x02, 0x03, 0x04});
     grey16trns.transparentGrey = 0x0304;
-    test::PngSpec grey2 = pngSpec(4, 1, 2, PNG_COLOR_TYPE_GRAY, {0x1B});
-    test::PngSpec greyAlpha = pngSpec(1, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {7, 9});
-    test::PngSpec rgba8 = pngSpec(1, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, {1, 2, 3, 4});
+    test::PngLayout grey2 = pngSpec(4, 1, 2, PNG_COLOR_TYPE_GRAY, {0x1B});
+    test::PngLayout greyAlpha = pngSpec(1, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {7, 9});
+    test::PngLayout rgba8 = pngSpec(1, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, {1, 2, 3, 4});
     struct Case {
         const char* name;
-        const test::PngSpec& spec;
+        const test::PngLayout& layout;
         D3DFORMAT format;
         D3DFORMAT external;
         Bytes firstBytes;
@@ -920,7 +920,7 @@ TEST(PngDecoder, FormatsFollowColourTypeDepthAndTransparency)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Bytes file = test::pngFile(c.spec);
+        const Bytes file = test::pngFile(c.layout);
         DecodedImage image;
         D3DXIMAGE_INFO info{};
         ASSERT_EQ(decode(file, image, &info), S_OK) << describe(lastReasonOf(D3DXIFF_PNG));
@@ -933,11 +933,11 @@ TEST(PngDecoder, FormatsFollowColourTypeDepthAndTransparency)
 
 TEST(PngDecoder, PaletteWithTransparencyAndGamma)
 {
-    test::PngSpec spec = pngSpec(3, 1, 8, PNG_COLOR_TYPE_PALETTE, {0, 1, 2});
-    spec.palette = {10, 20, 30, 40, 50, 60, 128, 64, 255};
-    spec.transparency = {0, 100};
+    test::PngLayout layout = pngSpec(3, 1, 8, PNG_COLOR_TYPE_PALETTE, {0, 1, 2});
+    layout.palette = {10, 20, 30, 40, 50, 60, 128, 64, 255};
+    layout.transparency = {0, 100};
     DecodedImage image;
-    const Bytes plain = test::pngFile(spec);
+    const Bytes plain = test::pngFile(layout);
     ASSERT_EQ(decode(plain, image), S_OK);
     ASSERT_EQ(image.format, D3DFMT_P8);
     EXPECT_EQ(paletteWord(image.palette[0]), (0u << 24) | (30u << 16) | (20u << 8) | 10u);
@@ -947,8 +947,8 @@ TEST(PngDecoder, PaletteWithTransparencyAndGamma)
     EXPECT_EQ(image.pixels[2], 2);
 
     // With a gAMA of 1.0 the palette goes through 255 * (i / 255)^(1 / 2.2), once.
-    spec.gamma = 1.0;
-    const Bytes withGamma = test::pngFile(spec);
+    layout.gamma = 1.0;
+    const Bytes withGamma = test::pngFile(layout);
     ASSERT_EQ(decode(withGamma, image), S_OK);
     auto corrected = [](int v) { return static_cast<unsigned>(std::floor(255.0 * std::pow(v / 255.0, 1 / 2.2) + 0.5)); };
     EXPECT_EQ(image.palette[2].peRed, corrected(128));
@@ -1031,7 +1031,7 @@ std::vector<std::pair<const char*, Bytes>> goodFiles()
     files.emplace_back("ppm", text("P3 2 2 255 1 2 3 4 5 6 7 8 9 10 11 12\n"));
     files.emplace_back("pfm", pfm("PF\n1 2\n-1.0\n", {1, 2, 3, 4, 5, 6}, false));
     files.emplace_back("hdr", text("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 2 +X 1\nabcdefgh"));
-    files.emplace_back("dds", [] { DdsSpec s; s.levels = 3; Bytes b = ddsHeader(s); b.resize(128 + 84, 3); return b; }());
+    files.emplace_back("dds", [] { DdsLayout s; s.levels = 3; Bytes b = ddsHeader(s); b.resize(128 + 84, 3); return b; }());
     files.emplace_back("jpeg", test::jpegFile(16, 16, 3, gradient(16, 16, 3)));
     files.emplace_back("png", test::pngFile(pngSpec(2, 2, 8, PNG_COLOR_TYPE_RGB, Bytes(12, 9))));
     return files;

@@ -67,7 +67,7 @@ void pngFlush(png_structp) {}
 
 }  // namespace
 
-Bytes pngFile(const PngSpec& spec)
+Bytes pngFile(const PngLayout& layout)
 {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -77,24 +77,24 @@ Bytes pngFile(const PngSpec& spec)
         throw std::runtime_error("png writer failed");
     }
     png_set_write_fn(png, &out, pngWrite, pngFlush);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colourType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> palette;
-    for (std::size_t i = 0; i + 2 < spec.palette.size(); i += 3)
-        palette.push_back(png_color{spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    for (std::size_t i = 0; i + 2 < layout.palette.size(); i += 3)
+        palette.push_back(png_color{layout.palette[i], layout.palette[i + 1], layout.palette[i + 2]});
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-    if (!spec.transparency.empty())
-        png_set_tRNS(png, info, spec.transparency.data(), static_cast<int>(spec.transparency.size()), nullptr);
-    if (spec.transparentGrey >= 0) {
+    if (!layout.transparency.empty())
+        png_set_tRNS(png, info, layout.transparency.data(), static_cast<int>(layout.transparency.size()), nullptr);
+    if (layout.transparentGrey >= 0) {
         png_color_16 grey{};
-        grey.gray = static_cast<png_uint_16>(spec.transparentGrey);
+        grey.gray = static_cast<png_uint_16>(layout.transparentGrey);
         png_set_tRNS(png, info, nullptr, 0, &grey);
     }
-    if (spec.gamma > 0) png_set_gAMA(png, info, spec.gamma);
+    if (layout.gamma > 0) png_set_gAMA(png, info, layout.gamma);
     png_write_info(png, info);
-    const std::size_t rowBytes = spec.pixels.size() / spec.height;
-    for (unsigned y = 0; y < spec.height; ++y)
-        png_write_row(png, const_cast<png_bytep>(spec.pixels.data() + y * rowBytes));
+    const std::size_t rowBytes = layout.pixels.size() / layout.height;
+    for (unsigned y = 0; y < layout.height; ++y)
+        png_write_row(png, const_cast<png_bytep>(layout.pixels.data() + y * rowBytes));
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return out;

@@ -29,7 +29,7 @@ Bytes dibHeader(std::uint32_t headerSize, std::int32_t width, std::int32_t heigh
 // "BM", file size, reserved, pixel offset, then the DIB.
 Bytes bmpFile(const Bytes& dib, std::uint32_t pixelOffset = 0);
 
-struct PngSpec {
+struct PngLayout {
     unsigned width = 0, height = 0;
     int bitDepth = 8;
     int colourType = 0;         // PNG_COLOR_TYPE_*
@@ -39,7 +39,7 @@ struct PngSpec {
     int transparentGrey = -1;   // tRNS grey value for a grey image
     double gamma = 0;           // gAMA when > 0
 };
-Bytes pngFile(const PngSpec& spec);
+Bytes pngFile(const PngLayout& layout);
 
 // components 1 (grey), 3 (RGB, stored YCbCr 4:2:0) or 4 (CMYK).
 Bytes jpegFile(unsigned width, unsigned height, int components, const Bytes& samples, int quality = 95);

@@ -335,16 +335,16 @@ TEST_P(TextureCreationTest, PalettesBecomeOpaqueOrTranslucentTrueColour)
     } cases[] = {{"opaque palette", -1, D3DFMT_X8R8G8B8}, {"one translucent entry", 128, D3DFMT_A8R8G8B8}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        texture::test::PngSpec spec;
-        spec.width = 4;
-        spec.height = 4;
-        spec.colourType = PNG_COLOR_TYPE_PALETTE;
-        spec.palette = {200, 10, 20, 30, 40, 250, 7, 8, 9};
+        texture::test::PngLayout layout;
+        layout.width = 4;
+        layout.height = 4;
+        layout.colourType = PNG_COLOR_TYPE_PALETTE;
+        layout.palette = {200, 10, 20, 30, 40, 250, 7, 8, 9};
         if (c.alphaOfEntryOne >= 0)
-            spec.transparency = {255, std::uint8_t(c.alphaOfEntryOne)};
+            layout.transparency = {255, std::uint8_t(c.alphaOfEntryOne)};
         for (int i = 0; i < 16; ++i)
-            spec.pixels.push_back(std::uint8_t(i % 3));
-        const Bytes file = texture::test::pngFile(spec);
+            layout.pixels.push_back(std::uint8_t(i % 3));
+        const Bytes file = texture::test::pngFile(layout);
         ComPtr<IDirect3DTexture9> t;
         ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device(), file.data(), UINT(file.size()), D3DX_DEFAULT,
                                                       D3DX_DEFAULT, 1, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED,
