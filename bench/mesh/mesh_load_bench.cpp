@@ -16,6 +16,7 @@
 // The process keeps freed big blocks as the game's main() does (mallopt below), so the
 // repeated loads don't fault the same memory in again; CITYDRIVE_BENCH_MALLOC=default
 // leaves glibc's own policy.
+#include "bench/bench_timing.h"
 #include "mesh/d3dx_mesh.h"
 #include "mesh/x_templates.h"
 #include "platform/com/com_ptr.h"
@@ -38,6 +39,9 @@
 #include <vector>
 
 namespace {
+
+using bench::median;
+using bench::msSince;
 
 constexpr int GRID = 710;  // 2 * 710 * 710 = 1,008,200 triangles
 constexpr double TRIANGLES = 2.0 * GRID * GRID;
@@ -221,17 +225,6 @@ double threadCpuMs()
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
-
-double msSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 // The target as one figure: parse and load take turns, so a drift in the machine's speed

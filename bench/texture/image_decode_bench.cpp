@@ -13,6 +13,7 @@
 // machines drift by half within minutes) touches both alike; the median of the per-round
 // ratios is reported. Both sides allocate their output buffer afresh each time, as a
 // program that decodes a file does.
+#include "bench/bench_timing.h"
 #include "texture/image_decoder.h"
 #include "texture/image_test_files.h"
 
@@ -30,6 +31,9 @@
 #include <jpeglib.h>
 
 namespace {
+
+using bench::median;
+using bench::msSince;
 
 using texture::test::Bytes;
 using texture::test::ByteWriter;
@@ -61,7 +65,7 @@ const Files& files()
         Files files;
         files.jpegColour = texture::test::jpegFile(kSize, kSize, 3, picture(kSize, 3), 90);
         files.jpegGrey = texture::test::jpegFile(kSize, kSize, 1, picture(kSize, 1), 90);
-        texture::test::PngSpec png;
+        texture::test::PngLayout png;
         png.width = png.height = kSize;
         png.bitDepth = 8;
         png.colourType = PNG_COLOR_TYPE_RGB;
@@ -73,17 +77,6 @@ const Files& files()
         return files;
     }();
     return f;
-}
-
-double elapsedMs(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 // ---- The anchors: the libraries called directly ---------------------------------------
@@ -168,10 +161,10 @@ void ratio(benchmark::State& state, const Bytes& file, std::size_t (*anchor)(con
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
         anchor(file);
-        const double a = elapsedMs(start);
+        const double a = msSince(start);
         start = std::chrono::steady_clock::now();
         ours(file);
-        const double o = elapsedMs(start);
+        const double o = msSince(start);
         anchorMs.push_back(a);
         oursMs.push_back(o);
         ratios.push_back(o / a);

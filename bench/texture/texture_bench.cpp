@@ -11,6 +11,7 @@
 //   SameSize     D3DXLoadSurfaceFromMemory converting 4096 x 4096 R8G8B8 to X8R8G8B8,
 //                against memcpy of the source bytes. Counter ours_over_memcpy (target <= 4).
 // Devices are recording devices: system-memory surfaces live in plain memory either way.
+#include "bench/bench_timing.h"
 #include "texture/d3dx9tex.h"
 
 #include "platform/com/com_ptr.h"
@@ -30,19 +31,11 @@
 
 namespace {
 
+using bench::median;
+using bench::msSince;
+
 using com::ComPtr;
 using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
 
 ComPtr<IDirect3DDevice9> device()
 {

@@ -4,6 +4,7 @@
 // libpng's decode of the same file and a GL upload with glGenerateMipmap
 // (plain_gl_texture_upload, a child process with its own context). The two take turns in one
 // run; medians are reported. Target: at most 1.3. Run with SDL_VIDEODRIVER=offscreen.
+#include "bench/bench_timing.h"
 #include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_testing.h"
@@ -23,6 +24,8 @@
 #include <vector>
 
 namespace {
+
+using bench::median;
 
 using com::ComPtr;
 
@@ -112,12 +115,6 @@ double createAndUse(IDirect3DDevice9* device, const std::string& path, bool& ok)
         device->SetTexture(0, nullptr);
     }
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 std::string gPng;

@@ -10,6 +10,7 @@
 // frame (camera mode 0, car at the start). Two cities: the bundled one, and a heavier one of
 // 150 detailed buildings that citygen writes into the build folder. The game's memory pages
 // faulted in per steady frame are reported too (minor faults, long run minus short run).
+#include "bench/bench_timing.h"
 #include "app/scene_assembly.h"
 #include "camera/camera.h"
 #include "mesh/d3dx_mesh.h"
@@ -37,6 +38,8 @@
 #include <vector>
 
 namespace {
+
+using bench::median;
 
 const int SHORT_RUN = 20;
 const int LONG_RUN = 620;
@@ -107,12 +110,6 @@ FrameCost frameCost(const City& city, std::vector<std::string> (*args)(const Cit
     c.cpuMs = 1000.0 * (b.cpuSeconds - a.cpuSeconds) / (LONG_RUN - SHORT_RUN);
     c.faults = static_cast<double>(b.minorFaults - a.minorFaults) / (LONG_RUN - SHORT_RUN);
     return c;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 // The game and the anchor take turns, several rounds, so that a change in the machine's

@@ -94,7 +94,7 @@ void otherSeeds(const std::string& out)
     dds.text("DDS ").u32(124).u32(0x21007).u32(4).u32(4).u32(0).u32(0).u32(3).zeros(44);
     dds.u32(32).u32(0x4).u32(0x31545844).zeros(20).u32(0x401008).zeros(16).raw(pattern(8 + 8 + 8, 37));
     save(out, "dxt1.dds", dds.bytes);
-    texture::test::PngSpec png;
+    texture::test::PngLayout png;
     png.width = 3;
     png.height = 2;
     png.bitDepth = 8;
