@@ -638,3 +638,24 @@ BOOL GetVersionExA(OSVERSIONINFOA* info)
     std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
     return TRUE;
 }
+
+// ---- For the complex-script library ------------------------------------------------------
+
+gdi::Face* gdi::selectedFace(HDC handle)
+{
+    DcObject* dc = dcOf(handle);
+    return dc ? faceOf(dc) : nullptr;
+}
+
+bool gdi::isLiveFace(const Face* face, std::uint64_t serial)
+{
+    if (!face)
+        return false;
+    if (face == gStockFont.face.get())
+        return face->serial() == serial;
+    std::lock_guard lock(gMutex);
+    for (GdiObject* object : liveObjects())
+        if (object->kind == Kind::Font && static_cast<FontObject*>(object)->face.get() == face)
+            return face->serial() == serial;
+    return false;
+}

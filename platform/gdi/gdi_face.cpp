@@ -12,6 +12,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -222,8 +223,12 @@ std::unique_ptr<Face> Face::open(const LOGFONTA& requested)
     self->description_.lfWidth = m.tmAveCharWidth;
     self->description_.lfWeight = m.tmWeight;
     self->advances_.assign(static_cast<std::size_t>(face->num_glyphs), -1);
+    static std::atomic<std::uint64_t> serials{0};
+    self->serial_ = ++serials;
     return self;
 }
+
+FT_FaceRec_* Face::freetype() const { return ft_->face; }
 
 bool Face::hasKerning() const { return FT_HAS_KERNING(ft_->face); }
 
@@ -241,8 +246,7 @@ bool Face::load(UINT glyph, bool render)
         return false;
     FT_Face face = ft_->face;
     slotGlyph_ = ~0u;
-    FT_Int32 flags = antialiased_ ? ANTIALIASED_LOAD : FT_LOAD_TARGET_MONO;
-    if (FT_Load_Glyph(face, glyph, flags) != 0)
+    if (FT_Load_Glyph(face, glyph, loadFlags()) != 0)
         return false;
     FT_GlyphSlot slot = face->glyph;
     if (emboldened_ && slot->format == FT_GLYPH_FORMAT_OUTLINE) {
@@ -258,6 +262,8 @@ bool Face::load(UINT glyph, bool render)
         advances_[glyph] = static_cast<std::int32_t>((slot->advance.x + 32) >> 6);
     return true;
 }
+
+int Face::loadFlags() const { return antialiased_ ? ANTIALIASED_LOAD : FT_LOAD_TARGET_MONO; }
 
 int Face::advance(UINT glyph)
 {

@@ -1,7 +1,8 @@
 // One GDI font's face: the file fontconfig matched for a LOGFONTA, opened with FreeType at the
 // size the description asks for, with its metrics in pixels, glyph lookup, advances (cached
 // per glyph) and the coverage image of one glyph. Trusts FreeType and fontconfig; everything
-// handed back is in pixels of the device context's MM_TEXT space.
+// handed back is in pixels of the device context's MM_TEXT space. The complex-script library
+// (platform/usp) shapes with the same FreeType face, so both agree on glyphs and advances.
 #pragma once
 
 #include "platform/gdi/gdi.h"
@@ -10,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+struct FT_FaceRec_;
 
 namespace gdi {
 
@@ -45,6 +48,12 @@ public:
     // The BMP characters the font maps, in ascending ranges.
     const std::vector<WCRANGE>& unicodeRanges();
 
+    // For shaping: the FreeType face at this size, the flags glyphs are loaded with, and a
+    // number no other face of the process ever had (a cache made for one face can tell).
+    FT_FaceRec_* freetype() const;
+    int loadFlags() const;
+    std::uint64_t serial() const { return serial_; }
+
 private:
     Face() = default;
     bool load(UINT glyph, bool render);
@@ -64,6 +73,13 @@ private:
     std::vector<std::uint8_t> monoExpanded_;
     std::vector<WCRANGE> ranges_;
     bool rangesBuilt_ = false;
+    std::uint64_t serial_ = 0;
 };
+
+// The face of the font selected into a DC (the stock face when none is); null for a handle
+// that is not a live DC.
+Face* selectedFace(HDC dc);
+// Whether a face with this serial number still belongs to a live font.
+bool isLiveFace(const Face* face, std::uint64_t serial);
 
 }  // namespace gdi
