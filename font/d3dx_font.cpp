@@ -15,6 +15,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
 #include <new>
 #include <vector>
 
@@ -29,9 +32,11 @@ public:
     HRESULT create(const D3DXFONT_DESCA& desc)
     {
         const font::FontPlatform* platform = nullptr;
-        HRESULT hr = font::fontPlatform(&platform);
-        if (FAILED(hr))
-            return font::refuse(hr == E_NOTIMPL ? font::Reason::narrowPlatform : font::Reason::missingGlyphCall);
+        const font::Reason setUp = font::fontPlatform(&platform);
+        if (setUp != font::Reason::none)
+            return font::refuse(setUp);
+        platform_ = platform;
+        HRESULT hr = S_OK;
         dc_ = CreateCompatibleDC(nullptr);
         if (!dc_)
             return font::refuse(font::Reason::noDeviceContext);
@@ -91,8 +96,18 @@ public:
             return hr;
         getFontUnicodeRanges_ = platform->getFontUnicodeRanges;
 
-        // Line breaks are drawn as the break character's glyph (a blank).
-        breakGlyph_ = glyphOf(metrics_.tmBreakChar);
+        // The blank and the glyph for characters the font lacks.
+        if (platform->complexScript) {
+            SCRIPT_FONTPROPERTIES properties{};
+            properties.cBytes = sizeof properties;
+            if (FAILED(platform->usp.getFontProperties(dc_, &scriptCache_, &properties)))
+                return font::refuse(font::Reason::shapingFailed);
+            breakGlyph_ = properties.wgBlank;
+            defaultGlyph_ = properties.wgDefault;
+        } else {
+            breakGlyph_ = glyphOf(metrics_.tmBreakChar);
+            defaultGlyph_ = glyphOf(metrics_.tmDefaultChar);
+        }
         return S_OK;
     }
 
@@ -241,6 +256,8 @@ public:
 private:
     ~Font() override
     {
+        if (scriptCache_)
+            platform_->usp.freeCache(&scriptCache_);
         if (dc_) {
             if (stockBitmap_)
                 SelectObject(dc_, stockBitmap_);
@@ -250,6 +267,8 @@ private:
         }
         if (bitmap_)
             DeleteObject(bitmap_);
+        if (fallbackBitmap_)
+            DeleteObject(fallbackBitmap_);
         if (gdiFont_)
             DeleteObject(gdiFont_);
     }
@@ -303,57 +322,264 @@ private:
         return S_OK;
     }
 
-    // Glyphs and advances of the wide text (plain placement: one glyph per character),
-    // every glyph into the cache, and the lines.
+    // Glyphs of the wide text with their advances and offsets, every glyph into the cache, and
+    // the lines.
     HRESULT prepare(DWORD format, const RECT* rect)
     {
         const UINT n = UINT(wide_.size());
+        placed_.clear();
         try {
-            glyphs_.resize(n);
-            advances_.resize(n);
-            logicalGlyphs_.resize(n);
-            logicalAdvances_.resize(n);
-            order_.resize(n);
-            classes_.resize(std::max<UINT>(n, 1));
+            breakBefore_.assign(std::max<UINT>(n, 1), 0);
         } catch (const std::bad_alloc&) {
             return font::refuse(font::Reason::outOfMemory);
         }
         if (n > 0) {
-            GCP_RESULTSW r{};
-            r.lStructSize = sizeof r;
-            r.lpGlyphs = reinterpret_cast<LPWSTR>(glyphs_.data());
-            r.lpDx = advances_.data();
-            r.lpOrder = order_.data();
-            r.lpClass = classes_.data();
-            r.nGlyphs = n;
-            classes_[0] = char(format & DT_RTLREADING ? GCPCLASS_PREBOUNDRTL : GCPCLASS_PREBOUNDLTR);
-            const DWORD flags = (languageInfo_ & (GCP_REORDER | GCP_USEKERNING | GCP_GLYPHSHAPE | GCP_LIGATE | GCP_DIACRITIC)) |
-                                GCP_CLASSIN;
-            if (!GetCharacterPlacementW(dc_, wide_.data(), int(n), 0, &r, flags) || r.nGlyphs != n)
-                return font::refuse(font::Reason::placementFailed);
-            // Back to logical order: the lines reorder right-to-left text themselves.
-            for (UINT i = 0; i < n; ++i) {
-                logicalGlyphs_[i] = glyphs_[order_[i]];
-                logicalAdvances_[i] = advances_[order_[i]];
-            }
-            HRESULT hr = cache_.render(logicalGlyphs_.data(), n);
+            HRESULT hr = platform_->complexScript ? shapeText(format) : placeText(format);
             if (FAILED(hr))
                 return hr;
         }
+        // Line breaks and tabs are drawn as the break glyph, a blank: it joins the cache the
+        // first time a text has one.
+        if (!breakEntry_ && std::any_of(wide_.begin(), wide_.end(), isLineControl)) {
+            HRESULT hr = cache_.render(breakGlyph_);
+            if (FAILED(hr))
+                return hr;
+            breakEntry_ = cache_.find(breakGlyph_);
+        }
         font::LayoutInput in{};
         in.text = wide_.data();
-        in.count = n;
-        in.glyphs = n ? logicalGlyphs_.data() : nullptr;
-        in.advances = n ? logicalAdvances_.data() : nullptr;
+        in.breakBefore = breakBefore_.data();
+        in.glyphs = placed_.data();
+        in.count = UINT(placed_.size());
         in.format = format;
         in.haveRect = rect != nullptr;
         in.rectWidth = rect ? rect->right - rect->left : 0;
         in.rectHeight = rect ? rect->bottom - rect->top : 0;
         in.fontHeight = metrics_.tmHeight;
         in.averageWidth = metrics_.tmAveCharWidth;
-        in.breakGlyph = breakGlyph_;
-        if (FAILED(layout_.layout(in)))
+        in.reorder = platform_->complexScript ? platform_->usp.layout : nullptr;
+        in.breakEntry = breakEntry_;
+        HRESULT hr = layout_.layout(in);
+        if (FAILED(hr))
+            return font::refuse(hr == E_OUTOFMEMORY ? font::Reason::outOfMemory : font::Reason::shapingFailed);
+        return S_OK;
+    }
+
+    // Without the complex-script library: one glyph per character from
+    // GetCharacterPlacementW, breaks after blanks and tabs.
+    HRESULT placeText(DWORD format)
+    {
+        const UINT n = UINT(wide_.size());
+        try {
+            glyphs_.resize(n);
+            advances_.resize(n);
+            logicalGlyphs_.resize(n);
+            order_.resize(n);
+            classes_.resize(n);
+            placed_.reserve(n);
+        } catch (const std::bad_alloc&) {
             return font::refuse(font::Reason::outOfMemory);
+        }
+        GCP_RESULTSW r{};
+        r.lStructSize = sizeof r;
+        r.lpGlyphs = reinterpret_cast<LPWSTR>(glyphs_.data());
+        r.lpDx = advances_.data();
+        r.lpOrder = order_.data();
+        r.lpClass = classes_.data();
+        r.nGlyphs = n;
+        const bool rtl = format & DT_RTLREADING;
+        classes_[0] = char(rtl ? GCPCLASS_PREBOUNDRTL : GCPCLASS_PREBOUNDLTR);
+        const DWORD flags = (languageInfo_ & (GCP_REORDER | GCP_USEKERNING | GCP_GLYPHSHAPE | GCP_LIGATE | GCP_DIACRITIC)) |
+                            GCP_CLASSIN;
+        if (!GetCharacterPlacementW(dc_, wide_.data(), int(n), 0, &r, flags) || r.nGlyphs != n)
+            return font::refuse(font::Reason::placementFailed);
+        // Back to logical order: the lines reorder right-to-left text themselves.
+        for (UINT i = 0; i < n; ++i)
+            logicalGlyphs_[i] = glyphs_[order_[i]];
+        HRESULT hr = cache_.render(logicalGlyphs_.data(), n);
+        if (FAILED(hr))
+            return hr;
+        for (UINT i = 0; i < n; ++i) {
+            placed_.push_back({cache_.find(logicalGlyphs_[i]), advances_[order_[i]], 0, 0, i, BYTE(rtl ? 1 : 0), false, 0});
+            breakBefore_[i] = i > 0 && (wide_[i - 1] == u' ' || wide_[i - 1] == u'\t');
+        }
+        return S_OK;
+    }
+
+    // With the complex-script library: items, each shaped and placed, breaks where it finds
+    // them; an item with a glyph the font lacks is drawn cluster by cluster from fallback faces.
+    HRESULT shapeText(DWORD format)
+    {
+        const font::ComplexScript& usp = platform_->usp;
+        const int n = int(wide_.size());
+        SCRIPT_CONTROL control{};
+        SCRIPT_STATE state{};
+        usp.applyDigitSubstitution(&platform_->digits, &control, &state);
+        if (format & DT_RTLREADING)
+            state.uBidiLevel = 1;
+        int itemCount = 0;
+        HRESULT hr = S_OK;
+        try {
+            logAttributes_.resize(std::size_t(n));
+            clusterMap_.resize(std::size_t(n));
+            if (items_.size() < 16)
+                items_.resize(16);
+            // An item per character and the closing one is the most there can be.
+            while ((hr = usp.itemize(wide_.data(), n, int(items_.size()), &control, &state, items_.data(), &itemCount)) ==
+                       E_OUTOFMEMORY &&
+                   items_.size() < std::size_t(n) + 1)
+                items_.resize(std::min(items_.size() * 2, std::size_t(n) + 1));
+            if (FAILED(hr))
+                return font::refuse(font::Reason::shapingFailed);
+            for (int it = 0; it < itemCount; ++it)
+                if (FAILED(hr = shapeItem(items_[std::size_t(it)], items_[std::size_t(it) + 1].iCharPos)))
+                    return hr;
+        } catch (const std::bad_alloc&) {
+            return font::refuse(font::Reason::outOfMemory);
+        }
+        return S_OK;
+    }
+
+    HRESULT shapeItem(SCRIPT_ITEM& item, int end)
+    {
+        const font::ComplexScript& usp = platform_->usp;
+        const int first = item.iCharPos, length = end - first;
+        const WCHAR* text = wide_.data() + first;
+        const BYTE level = BYTE(item.a.s.uBidiLevel);
+        if (FAILED(usp.breaks(text, length, &item.a, &logAttributes_[std::size_t(first)])))
+            return font::refuse(font::Reason::shapingFailed);
+        // The library breaks within an item; across items a break follows white space.
+        for (int k = 0; k < length; ++k)
+            breakBefore_[std::size_t(first + k)] = k == 0 ? first > 0 && logAttributes_[std::size_t(first - 1)].fWhiteSpace
+                                                          : logAttributes_[std::size_t(first + k)].fSoftBreak;
+        // Shape, with more room for glyphs while the library asks for it.
+        const std::size_t room = std::size_t(length) * 3 / 2 + 16;
+        if (shaped_.size() < room)
+            shaped_.resize(room);
+        int count = 0;
+        HRESULT hr = S_OK;
+        while (true) {
+            visualAttributes_.resize(shaped_.size());
+            hr = usp.shape(dc_, &scriptCache_, text, length, int(shaped_.size()), &item.a, shaped_.data(),
+                           &clusterMap_[std::size_t(first)], visualAttributes_.data(), &count);
+            if (hr != E_OUTOFMEMORY || shaped_.size() >= MAX_GLYPHS_PER_ITEM)
+                break;
+            shaped_.resize(shaped_.size() * 2);
+        }
+        if (FAILED(hr))
+            return font::refuse(hr == E_OUTOFMEMORY ? font::Reason::outOfMemory : font::Reason::shapingFailed);
+        shapedAdvances_.resize(std::size_t(count));
+        offsets_.resize(std::size_t(count));
+        clusterEnd_.resize(std::size_t(count));
+        if (FAILED(usp.place(dc_, &scriptCache_, shaped_.data(), count, visualAttributes_.data(), &item.a,
+                             shapedAdvances_.data(), offsets_.data(), nullptr)))
+            return font::refuse(font::Reason::shapingFailed);
+
+        // Each cluster's glyphs run from its first glyph to the next cluster's first.
+        const WORD* clusters = &clusterMap_[std::size_t(first)];
+        std::fill(clusterEnd_.begin(), clusterEnd_.end(), 0u);
+        for (int k = 0; k < length; ++k)
+            if (clusters[k] < count)
+                clusterEnd_[clusters[k]] = 1;  // a cluster starts here
+        UINT next = UINT(count);
+        for (int g = count; g-- > 0;) {
+            const bool starts = clusterEnd_[std::size_t(g)] != 0;
+            clusterEnd_[std::size_t(g)] = next;
+            if (starts)
+                next = UINT(g);
+        }
+        bool lacking = false;
+        for (int k = 0; k < length && !lacking; ++k) {
+            if (isLineControl(text[k]))
+                continue;
+            for (UINT g = clusters[k]; g < clusterEnd_[clusters[k]] && !lacking; ++g)
+                lacking = shaped_[g] == defaultGlyph_;
+        }
+        if (!lacking && FAILED(hr = cache_.render(shaped_.data(), std::size_t(count))))
+            return hr;
+        for (int k = 0; k < length;) {
+            int k1 = k + 1;
+            while (k1 < length && clusters[k1] == clusters[k])
+                ++k1;
+            const UINT character = UINT(first + k);
+            if (lacking && !isLineControl(text[k])) {
+                const font::GlyphEntry* entry = nullptr;
+                int advance = 0;
+                if (FAILED(hr = fallbackCell(text + k, k1 - k, level & 1, entry, advance)))
+                    return hr;
+                placed_.push_back({entry, advance, 0, 0, character, level, false, 0});
+            } else {
+                for (UINT g = clusters[k]; g < clusterEnd_[clusters[k]]; ++g)
+                    placed_.push_back({lacking ? nullptr : cache_.find(shaped_[g]), shapedAdvances_[g],
+                                       int(offsets_[g].du), int(offsets_[g].dv), character, level, false, 0});
+            }
+            k = k1;
+        }
+        return S_OK;
+    }
+
+    HRESULT makeFallbackBitmap()
+    {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = LONG(std::max(cache_.largePage().cellSize, UINT(metrics_.tmMaxCharWidth)));
+        info.bmiHeader.biHeight = -std::max<LONG>(metrics_.tmHeight, 1);
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        fallbackBitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (!fallbackBitmap_ || !bits)
+            return E_OUTOFMEMORY;
+        fallbackView_ = {static_cast<std::uint8_t*>(bits), info.bmiHeader.biWidth, -info.bmiHeader.biHeight};
+        return S_OK;
+    }
+
+    static bool isLineControl(WCHAR c) { return c == 9 || c == 10 || c == 13; }
+
+    // A cluster the font lacks, drawn by the library's string functions with fallback faces
+    // into a fresh cell of its own (outside the glyph table), kept by its text so drawing it
+    // again costs no new cell.
+    HRESULT fallbackCell(const WCHAR* text, int length, bool rtl, const font::GlyphEntry*& entry, int& advance)
+    {
+        const std::u16string_view key(text, std::size_t(length));
+        if (auto hit = fallbackCells_.find(key); hit != fallbackCells_.end()) {
+            entry = &hit->second.entry;
+            advance = hit->second.advance;
+            return S_OK;
+        }
+        const font::ComplexScript& usp = platform_->usp;
+        SCRIPT_STRING_ANALYSIS analysis = nullptr;
+        if (FAILED(usp.stringAnalyse(dc_, text, length, length * 3 / 2 + 16, -1,
+                                     SSA_GLYPHS | SSA_FALLBACK | (rtl ? SSA_RTL : 0), 0, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, &analysis)))
+            return font::refuse(font::Reason::shapingFailed);
+        fallbackWidths_.resize(std::size_t(length));
+        HRESULT hr = *usp.stringOutChars(analysis) == length ? usp.stringLogicalWidths(analysis, fallbackWidths_.data())
+                                                             : E_FAIL;
+        advance = 0;
+        for (int w : fallbackWidths_)
+            advance += w;
+        // A fallback face's letters may be wider than any of the font's own: they are drawn into
+        // a bitmap as wide as the large cell, and stored as wide as their ink reaches.
+        if (SUCCEEDED(hr) && !fallbackBitmap_)
+            hr = makeFallbackBitmap();
+        HGDIOBJ glyphBitmap = SUCCEEDED(hr) ? SelectObject(dc_, fallbackBitmap_) : nullptr;
+        if (SUCCEEDED(hr) && !glyphBitmap)
+            hr = E_FAIL;
+        if (SUCCEEDED(hr)) {
+            fallbackView_.clear();
+            hr = usp.stringOut(analysis, 0, 0, 0, nullptr, 0, 0, FALSE);
+            SelectObject(dc_, glyphBitmap);
+        }
+        usp.stringFree(&analysis);
+        if (FAILED(hr))
+            return font::refuse(font::Reason::shapingFailed);
+        FallbackCell cell{};
+        cell.advance = advance;
+        if (FAILED(hr = cache_.store(fallbackView_, std::max(advance, fallbackView_.inkRight()), cell.entry)))
+            return hr;
+        entry = &fallbackCells_.emplace(std::u16string(key), cell).first->second.entry;
         return S_OK;
     }
 
@@ -405,10 +631,10 @@ private:
                                                      : x;
             for (UINT i = line.first; i < line.end && ok; ++i) {
                 const font::LayoutGlyph& g = layout_.glyphs[i];
-                const font::GlyphEntry* entry = cache_.find(g.glyph);
+                const font::GlyphEntry* entry = g.entry;
                 if (!entry || !entry->texture || entry->texture == font::GlyphCache::noPixels())
                     continue;
-                LONG left = start + g.x + entry->offsetX, upper = top + entry->offsetY;
+                LONG left = start + g.x + g.offsetX + entry->offsetX, upper = top + g.offsetY + entry->offsetY;
                 RECT source{entry->left, entry->top, entry->right, entry->bottom};
                 if (clip) {
                     // Cut what lies outside the rectangle, moving source and position together.
@@ -442,25 +668,49 @@ private:
         return result;
     }
 
+    // Glyphs one item may shape to before the font gives up on it.
+    static constexpr std::size_t MAX_GLYPHS_PER_ITEM = std::size_t(1) << 20;
+
+    struct FallbackCell {
+        font::GlyphEntry entry;
+        int advance;
+    };
+
+    const font::FontPlatform* platform_ = nullptr;
     ComPtr<IDirect3DDevice9> device_;
     ComPtr<ID3DXSprite> sprite_;
     HDC dc_ = nullptr;
     HFONT gdiFont_ = nullptr;
     HBITMAP bitmap_ = nullptr;
+    HBITMAP fallbackBitmap_ = nullptr;  // made at the first fallback cell
+    font::BitmapView fallbackView_{};
     HGDIOBJ stockFont_ = nullptr, stockBitmap_ = nullptr;
     TEXTMETRICW metrics_{};
     DWORD languageInfo_ = 0;
     UINT mipLevels_ = 0;
     WORD breakGlyph_ = 0;
+    WORD defaultGlyph_ = 0;
+    const font::GlyphEntry* breakEntry_ = nullptr;
+    SCRIPT_CACHE scriptCache_ = nullptr;
     DWORD (*getFontUnicodeRanges_)(HDC, GLYPHSET*) = nullptr;
     font::GlyphCache cache_;
     font::TextLayout layout_;
     // Work arrays: they keep their size between texts.
     std::vector<WCHAR> wide_;
-    std::vector<WORD> glyphs_, logicalGlyphs_;
-    std::vector<int> advances_, logicalAdvances_;
+    std::vector<font::LayoutGlyph> placed_;
+    std::vector<BYTE> breakBefore_;
+    std::vector<WORD> glyphs_, logicalGlyphs_;  // placement without the library
+    std::vector<int> advances_;
     std::vector<UINT> order_;
     std::vector<char> classes_;
+    std::vector<SCRIPT_ITEM> items_;  // shaping with it
+    std::vector<SCRIPT_LOGATTR> logAttributes_;
+    std::vector<WORD> clusterMap_, shaped_;
+    std::vector<SCRIPT_VISATTR> visualAttributes_;
+    std::vector<int> shapedAdvances_, fallbackWidths_;
+    std::vector<GOFFSET> offsets_;
+    std::vector<UINT> clusterEnd_;
+    std::map<std::u16string, FallbackCell, std::less<>> fallbackCells_;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "font/font_diagnostics.h"
 #include "font/font_platform.h"
 #include "font/font_testing.h"
+#include "font/recording_sprite.h"
 
 #include "platform/com/com_object.h"
 #include "platform/com/com_ptr.h"
@@ -24,33 +25,8 @@ namespace {
 
 using com::ComPtr;
 
-// A sprite that keeps every Draw, for reading where the font puts its glyphs.
-struct DrawnQuad {
-    IDirect3DTexture9* texture;
-    RECT source;
-    float left, top;  // position - centre
-    D3DCOLOR color;
-};
-class RecordingSprite final : public com::ComObject<ID3DXSprite, IID_ID3DXSprite> {
-public:
-    std::vector<DrawnQuad> quads;
-    HRESULT GetDevice(IDirect3DDevice9**) override { return E_NOTIMPL; }
-    HRESULT GetTransform(D3DXMATRIX*) override { return E_NOTIMPL; }
-    HRESULT SetTransform(const D3DXMATRIX*) override { return E_NOTIMPL; }
-    HRESULT SetWorldViewRH(const D3DXMATRIX*, const D3DXMATRIX*) override { return E_NOTIMPL; }
-    HRESULT SetWorldViewLH(const D3DXMATRIX*, const D3DXMATRIX*) override { return E_NOTIMPL; }
-    HRESULT Begin(DWORD) override { return S_OK; }
-    HRESULT Draw(IDirect3DTexture9* t, const RECT* s, const D3DXVECTOR3* c, const D3DXVECTOR3* p, D3DCOLOR color) override
-    {
-        quads.push_back({t, *s, p->x - c->x, p->y - c->y, color});
-        EXPECT_EQ(p->z, 0.0f);
-        return S_OK;
-    }
-    HRESULT Flush() override { return S_OK; }
-    HRESULT End() override { return S_OK; }
-    HRESULT OnLostDevice() override { return S_OK; }
-    HRESULT OnResetDevice() override { return S_OK; }
-};
+using font::testing::DrawnQuad;
+using font::testing::RecordingSprite;
 
 D3DXFONT_DESCA hudDescription()
 {
@@ -146,7 +122,7 @@ TEST_F(FontTest, CreationRefusesNullsAndLeavesNothingBehindOnFailure)
     EXPECT_EQ(device->Release(), before);
 
     const font::FontPlatform* platform = nullptr;
-    ASSERT_EQ(font::fontPlatform(&platform), S_OK);
+    ASSERT_EQ(font::fontPlatform(&platform), font::Reason::none);
     EXPECT_TRUE(platform->wideFamily);
     EXPECT_FALSE(platform->complexScript);  // text is placed by the plain path
 }
@@ -604,24 +580,7 @@ TEST_F(FontGlTest, DrawnTextIsTheFontsQuadsOverTheScene)
         RecordingSprite recorder;
         RECT rr = r;
         ASSERT_GT(f->DrawTextA(&recorder, c.text, -1, &rr, c.format, 0xFFFFFFFF), 0);
-        golden::Image expected{SIZE, SIZE, std::vector<std::uint8_t>(SIZE * SIZE * 4, 0)};
-        for (std::size_t i = 0; i < expected.rgba.size(); i += 4)
-            expected.rgba[i + 3] = 255;
-        for (const DrawnQuad& q : recorder.quads) {
-            D3DLOCKED_RECT l{};
-            ASSERT_EQ(q.texture->LockRect(0, &l, nullptr, D3DLOCK_READONLY), D3D_OK);
-            for (LONG y = q.source.top; y < q.source.bottom; ++y)
-                for (LONG x = q.source.left; x < q.source.right; ++x) {
-                    const int a = int(static_cast<const D3DCOLOR*>(l.pBits)[y * (l.Pitch / 4) + x] >> 24);
-                    const int px = int(q.left) + (x - q.source.left), py = int(q.top) + (y - q.source.top);
-                    if (px < 0 || py < 0 || px >= SIZE || py >= SIZE)
-                        continue;
-                    std::uint8_t* p = expected.pixel(px, py);
-                    for (int k = 0; k < 3; ++k)
-                        p[k] = std::uint8_t((255 * a + p[k] * (255 - a) + 127) / 255);
-                }
-            q.texture->UnlockRect(0);
-        }
+        const golden::Image expected = font::testing::composeQuads(recorder.quads, SIZE);
         clear(0xFF000000);
         ASSERT_EQ(device->BeginScene(), D3D_OK);
         rr = r;

@@ -17,10 +17,12 @@ namespace font {
     X(noFont, E_OUTOFMEMORY, "the font services made no font for the description")                       \
     X(noGlyphBitmap, E_OUTOFMEMORY, "the font services made no glyph bitmap")                            \
     X(missingGlyphCall, E_OUTOFMEMORY, "a glyph-index call is missing from the font services' module")   \
+    X(missingScriptCall, E_OUTOFMEMORY, "the complex-script library is present but lacks an entry point") \
     X(narrowPlatform, E_NOTIMPL, "the 8-bit platform family is not served")                              \
     X(noMetrics, E_FAIL, "the font services gave no metrics")                                            \
     X(pageGeometry, D3DXERR_INVALIDDATA, "the device cannot make glyph pages of the needed size and format") \
     X(placementFailed, E_FAIL, "the font services could not place the text")                             \
+    X(shapingFailed, E_FAIL, "the complex-script library could not itemise, shape or place the text")   \
     X(textConversion, E_FAIL, "the text could not be read in the ANSI code page")                        \
     X(glyphDrawFailed, E_FAIL, "the font services could not draw a glyph")                               \
     X(deviceCall, E_FAIL, "a device call failed; its own code is passed on")

@@ -149,28 +149,49 @@ HRESULT GlyphCache::openPage(GlyphPage& page)
     return S_OK;
 }
 
+void BitmapView::clear() const { std::memset(pixels, 0, std::size_t(width) * height * 4); }
+
+int BitmapView::inkRight() const
+{
+    int right = 0;
+    for (int i = 0; i < height; ++i) {
+        const std::uint8_t* row = pixels + std::size_t(i) * width * 4;
+        for (int j = width; j-- > right;)
+            if (row[j * 4 + 1]) {
+                right = j + 1;
+                break;
+            }
+    }
+    return right;
+}
+
 HRESULT GlyphCache::renderOne(GlyphEntry& entry, WORD glyph)
 {
     // A glyph may ink past its advance; clear what a previous one left there.
-    std::memset(setup_.bitmap, 0, std::size_t(setup_.bitmapWidth) * setup_.bitmapHeight * 4);
+    const BitmapView bitmap{setup_.bitmap, setup_.bitmapWidth, setup_.bitmapHeight};
+    bitmap.clear();
     const WCHAR index = glyph;
     if (!ExtTextOutW(setup_.dc, 0, 0, ETO_GLYPH_INDEX | ETO_OPAQUE, nullptr, &index, 1, nullptr))
         return refuse(Reason::glyphDrawFailed);
+    return store(bitmap, advance(glyph), entry);
+}
+
+HRESULT GlyphCache::store(const BitmapView& bitmap, int c, GlyphEntry& entry)
+{
     ++rasterised_;
-    int c = advance(glyph);
     if (c <= 0) {
         entry.texture = noPixels();
         return S_OK;
     }
-    c = std::min(c, setup_.bitmapWidth);
+    c = std::min(c, bitmap.width);
     GlyphPage& page = UINT(c) > small_.cellSize ? large_ : small_;
     const UINT width = std::min<UINT>(UINT(c), page.cellSize);
-    const UINT height = std::min<UINT>(UINT(setup_.bitmapHeight), page.cellSize);
+    const UINT height = std::min<UINT>(UINT(bitmap.height), page.cellSize);
 
     // Find the ink first: a glyph without any costs no cell and opens no page.
     int minI = int(height), maxI = -1, minJ = int(width), maxJ = -1;
     for (UINT i = 0; i < height; ++i) {
-        const std::uint8_t* row = setup_.bitmap + std::size_t(i) * setup_.bitmapWidth * 4;
+        const std::uint8_t* row = bitmap.pixels + std::size_t(i) * bitmap.width * 4;
         // Whole pixels first: on black, a pixel with no green has no ink at all.
         std::uint32_t any = 0;
         for (UINT j = 0; j < width; ++j)
@@ -208,7 +229,7 @@ HRESULT GlyphCache::renderOne(GlyphEntry& entry, WORD glyph)
     if (FAILED(hr = page.texture->LockRect(0, &locked, &cell, 0)))
         return passOn(hr);
     for (UINT i = UINT(minI); i <= UINT(maxI); ++i) {
-        const std::uint8_t* row = setup_.bitmap + std::size_t(i) * setup_.bitmapWidth * 4;
+        const std::uint8_t* row = bitmap.pixels + std::size_t(i) * bitmap.width * 4;
         auto* out = reinterpret_cast<D3DCOLOR*>(static_cast<std::uint8_t*>(locked.pBits) + std::size_t(y0 + i) * locked.Pitch);
         for (UINT j = UINT(minJ); j <= UINT(maxJ); ++j) {
             const std::uint8_t a = row[j * 4 + 1];

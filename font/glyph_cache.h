@@ -31,6 +31,15 @@ struct GlyphPage {
     UINT pageSize = 1, pageArea = 1;
 };
 
+// 32-bit B G R X pixels, top-down, as the font services draw them.
+struct BitmapView {
+    std::uint8_t* pixels;
+    int width, height;
+    void clear() const;
+    // One past the rightmost column with any coverage; 0 for none.
+    int inkRight() const;
+};
+
 struct GlyphCacheSetup {
     IDirect3DDevice9* device;
     HDC dc;
@@ -61,6 +70,11 @@ public:
     }
     // The glyph's advance as the cache measures it (0 on failure).
     int advance(WORD glyph);
+
+    // Stores what was drawn into a bitmap, `width` columns of it, into a fresh cell (or the
+    // no-pixels mark) and describes it in `entry`; for images the font draws itself (text
+    // from fallback faces), which stay outside the table.
+    HRESULT store(const BitmapView& bitmap, int width, GlyphEntry& entry);
 
     const GlyphPage& smallPage() const { return small_; }
     const GlyphPage& largePage() const { return large_; }
