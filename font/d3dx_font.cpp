@@ -488,11 +488,13 @@ private:
             if (starts)
                 next = UINT(g);
         }
+        // A character whose cluster has no glyph (one the shaper removed) takes no room.
+        auto glyphsEnd = [&](int k) { return clusters[k] < count ? clusterEnd_[clusters[k]] : UINT(clusters[k]); };
         bool lacking = false;
         for (int k = 0; k < length && !lacking; ++k) {
             if (isLineControl(text[k]))
                 continue;
-            for (UINT g = clusters[k]; g < clusterEnd_[clusters[k]] && !lacking; ++g)
+            for (UINT g = clusters[k]; g < glyphsEnd(k) && !lacking; ++g)
                 lacking = shaped_[g] == defaultGlyph_;
         }
         if (!lacking && FAILED(hr = cache_.render(shaped_.data(), std::size_t(count))))
@@ -509,7 +511,7 @@ private:
                     return hr;
                 placed_.push_back({entry, advance, 0, 0, character, level, false, 0});
             } else {
-                for (UINT g = clusters[k]; g < clusterEnd_[clusters[k]]; ++g)
+                for (UINT g = clusters[k]; g < glyphsEnd(k); ++g)
                     placed_.push_back({lacking ? nullptr : cache_.find(shaped_[g]), shapedAdvances_[g],
                                        int(offsets_[g].du), int(offsets_[g].dv), character, level, false, 0});
             }

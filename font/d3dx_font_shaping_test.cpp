@@ -187,6 +187,49 @@ TEST_F(ShapedFontTest, ACharacterTheFontLacksIsDrawnFromAFallbackFaceIntoItsOwnC
     EXPECT_EQ(cache.smallPage().used, used);
 }
 
+// Mixed scripts, marks, surrogate pairs (and lone halves), characters no installed face has,
+// line breaks and tabs, under every flag: measuring and drawing agree, and clipped drawing
+// stays inside the rectangle.
+TEST_F(ShapedFontTest, ArbitraryMixedTextsKeepTheLayoutsInvariants)
+{
+    ComPtr<ID3DXFont> f = make("DejaVu Sans Mono", 20);
+    TEXTMETRICW tm{};
+    ASSERT_TRUE(GetTextMetricsW(f->GetDC(), &tm));
+    std::uint32_t seed = 2024;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    const DWORD flags[] = {DT_CENTER, DT_RIGHT, DT_VCENTER, DT_BOTTOM, DT_WORDBREAK, DT_SINGLELINE, DT_EXPANDTABS,
+                           DT_NOCLIP, DT_RTLREADING};
+    const std::u16string pieces[] = {u"ab", u" ", u"\t", u"\r\n", u"\u05E9\u05DC", u"\u0628\u064E\u062A", u"e\u0301",
+                                     u"12", u"\u0915\u094D\u0937", u"\U0001F600", u"\xD800", u"\u200D", u"(", u"\u202E"};
+    for (int round = 0; round < 200; ++round) {
+        DWORD format = 0;
+        for (DWORD flag : flags)
+            format |= (next() & 3) == 0 ? flag : 0;
+        std::u16string text;
+        for (std::uint32_t n = next() % 12; n > 0; --n)
+            text += pieces[next() % std::size(pieces)];
+        const LONG left = LONG(next() % 200) - 50, top = LONG(next() % 200) - 50;
+        const RECT rect{left, top, left + LONG(next() % 300) - 20, top + LONG(next() % 300) - 20};
+        SCOPED_TRACE(::testing::Message() << "round " << round << " format " << format);
+        RECT calc = rect;
+        const INT h = f->DrawTextW(nullptr, text.data(), int(text.size()), &calc, format | DT_CALCRECT, 0xFFFFFFFF);
+        EXPECT_EQ((calc.bottom - calc.top) % tm.tmHeight, 0);
+        EXPECT_EQ(h, calc.bottom - rect.top);
+        EXPECT_GE(calc.right, calc.left);
+        RecordingSprite sprite;
+        RECT drawn = rect;
+        f->DrawTextW(&sprite, text.data(), int(text.size()), &drawn, format, 0xFFFFFFFF);
+        if (format & DT_NOCLIP)
+            continue;
+        for (const DrawnQuad& q : sprite.quads) {
+            EXPECT_GE(q.left, float(rect.left));
+            EXPECT_GE(q.top, float(rect.top));
+            EXPECT_LE(q.left + float(q.source.right - q.source.left), float(rect.right));
+            EXPECT_LE(q.top + float(q.source.bottom - q.source.top), float(rect.bottom));
+        }
+    }
+}
+
 class ShapedFontGlTest : public d3d9test::GlDeviceTest {
 protected:
     static constexpr int SIZE = 64;

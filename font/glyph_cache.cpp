@@ -81,8 +81,8 @@ HRESULT GlyphCache::init(const GlyphCacheSetup& setup, const TEXTMETRICW& tm, UI
     try {
         coverage_.assign(large_.cellArea, 0);
         if (large_.levels > 1) {
-            mipScratch_.assign(2 * std::size_t(large_.cellArea), 0.0f);
-            mipLevel_.assign(2 * std::size_t(large_.cellArea / 4 + 1), 0.0f);
+            mipOdd_.assign(2 * std::size_t(large_.cellArea / 4 + 1), 0.0f);
+            mipEven_.assign(2 * std::size_t(large_.cellArea / 16 + 1), 0.0f);
         }
     } catch (const std::bad_alloc&) {
         return refuse(Reason::outOfMemory);
@@ -274,36 +274,37 @@ HRESULT GlyphCache::buildLowerLevels(const GlyphPage& page, UINT cellX, UINT cel
     // Coverage is a fraction of light, so it is averaged after undoing the gamma curve;
     // transparent texels carry no weight, so edges keep their brightness. Texels of a lower
     // level that no ink reaches keep the page's clear value, so only the ink's footprint is
-    // worked out at each level.
+    // worked out at each level: level 1 straight from the coverage bytes, each further level
+    // from the (value, weight) pairs of the level before.
     const UINT size = page.cellSize;
-    std::fill(mipScratch_.begin(), mipScratch_.begin() + 2 * std::size_t(page.cellArea), 0.0f);
-    for (LONG y = ink.top; y < ink.bottom; ++y)
-        for (LONG x = ink.left; x < ink.right; ++x) {
-            const std::size_t t = std::size_t(y) * size + std::size_t(x);
-            const std::uint8_t a = coverage_[t];
-            mipScratch_[2 * t] = linear_[a];
-            mipScratch_[2 * t + 1] = a ? 1.0f : 0.0f;
-        }
     UINT x0 = UINT(ink.left), y0 = UINT(ink.top), x1 = UINT(ink.right) - 1, y1 = UINT(ink.bottom) - 1;  // inclusive
     for (UINT level = 1; level < page.levels; ++level) {
         const UINT side = size >> level;
         if (side == 0)
             break;
-        const UINT previous = side * 2;
         x0 >>= 1, y0 >>= 1, x1 >>= 1, y1 >>= 1;
-        // Level k is read from one buffer and written to the other, cleared first, so texels
-        // next to the footprint read as empty.
-        const float* from = (level & 1) ? mipScratch_.data() : mipLevel_.data();
-        float* to = (level & 1) ? mipLevel_.data() : mipScratch_.data();
-        std::fill(to, to + 2 * std::size_t(side) * side, 0.0f);
+        float* to = (level & 1) ? mipOdd_.data() : mipEven_.data();
+        const float* from = (level & 1) ? mipEven_.data() : mipOdd_.data();
+        // The next level reads whole 2 x 2 blocks: the block texels around the footprint
+        // must read as empty.
+        const UINT clearRight = std::min(x1 | 1u, side - 1), clearBottom = std::min(y1 | 1u, side - 1);
+        for (UINT y = y0 & ~1u; y <= clearBottom; ++y)
+            std::fill(to + 2 * (std::size_t(y) * side + (x0 & ~1u)), to + 2 * (std::size_t(y) * side + clearRight + 1), 0.0f);
+        const UINT previous = side * 2;
         for (UINT y = y0; y <= y1; ++y) {
             for (UINT x = x0; x <= x1; ++x) {
                 float v = 0, w = 0;
                 for (UINT dy = 0; dy < 2; ++dy)
                     for (UINT dx = 0; dx < 2; ++dx) {
                         const std::size_t t = std::size_t(2 * y + dy) * previous + 2 * x + dx;
-                        v += from[2 * t];
-                        w += from[2 * t + 1];
+                        if (level == 1) {
+                            const std::uint8_t a = coverage_[t];
+                            v += linear_[a];
+                            w += a ? 1.0f : 0.0f;
+                        } else {
+                            v += from[2 * t];
+                            w += from[2 * t + 1];
+                        }
                     }
                 const std::size_t o = std::size_t(y) * side + x;
                 to[2 * o] = v / 4.0f;

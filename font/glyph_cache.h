@@ -92,8 +92,8 @@ private:
     UINT blocksInUse_ = 0;
     GlyphPage small_, large_;
     std::vector<com::ComPtr<IDirect3DTexture9>> pages_;
-    std::vector<float> mipScratch_;  // (value, weight) per texel of a large cell
-    std::vector<float> mipLevel_;    // the same for a quarter of it: levels alternate between the two
+    // (value, weight) per texel of the odd and the even lower levels of a large cell.
+    std::vector<float> mipOdd_, mipEven_;
     std::vector<std::uint8_t> coverage_;  // level 0 of the cell being filled
     float linear_[256] = {};  // coverage / 255 through the gamma decode, per coverage value
     std::size_t rasterised_ = 0;

@@ -41,7 +41,7 @@ public:
     HRESULT OnResetDevice() override { return S_OK; }
 };
 
-inline golden::Image composeQuads(const std::vector<DrawnQuad>& quads, int size)
+inline golden::Image composeQuads(const std::vector<DrawnQuad>& quads, unsigned size)
 {
     golden::Image image{size, size, std::vector<std::uint8_t>(std::size_t(size) * size * 4, 0)};
     for (std::size_t i = 0; i < image.rgba.size(); i += 4)
@@ -53,7 +53,7 @@ inline golden::Image composeQuads(const std::vector<DrawnQuad>& quads, int size)
             for (LONG x = q.source.left; x < q.source.right; ++x) {
                 const int a = int(static_cast<const D3DCOLOR*>(l.pBits)[y * (l.Pitch / 4) + x] >> 24);
                 const int px = int(q.left) + (x - q.source.left), py = int(q.top) + (y - q.source.top);
-                if (px < 0 || py < 0 || px >= size || py >= size)
+                if (px < 0 || py < 0 || px >= int(size) || py >= int(size))
                     continue;
                 std::uint8_t* p = image.pixel(px, py);
                 for (int k = 0; k < 3; ++k)

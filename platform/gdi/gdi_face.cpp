@@ -225,6 +225,8 @@ std::unique_ptr<Face> Face::open(const LOGFONTA& requested)
     self->advances_.assign(static_cast<std::size_t>(face->num_glyphs), -1);
     static std::atomic<std::uint64_t> serials{0};
     self->serial_ = ++serials;
+    self->file_ = match.file;
+    self->faceIndex_ = match.index;
     return self;
 }
 
@@ -246,7 +248,7 @@ bool Face::load(UINT glyph, bool render)
         return false;
     FT_Face face = ft_->face;
     slotGlyph_ = ~0u;
-    if (FT_Load_Glyph(face, glyph, loadFlags()) != 0)
+    if (FT_Load_Glyph(face, glyph, antialiased_ ? ANTIALIASED_LOAD : FT_LOAD_TARGET_MONO) != 0)
         return false;
     FT_GlyphSlot slot = face->glyph;
     if (emboldened_ && slot->format == FT_GLYPH_FORMAT_OUTLINE) {
@@ -262,8 +264,6 @@ bool Face::load(UINT glyph, bool render)
         advances_[glyph] = static_cast<std::int32_t>((slot->advance.x + 32) >> 6);
     return true;
 }
-
-int Face::loadFlags() const { return antialiased_ ? ANTIALIASED_LOAD : FT_LOAD_TARGET_MONO; }
 
 int Face::advance(UINT glyph)
 {

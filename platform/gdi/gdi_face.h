@@ -48,10 +48,11 @@ public:
     // The BMP characters the font maps, in ascending ranges.
     const std::vector<WCRANGE>& unicodeRanges();
 
-    // For shaping: the FreeType face at this size, the flags glyphs are loaded with, and a
-    // number no other face of the process ever had (a cache made for one face can tell).
+    // For shaping: the font file and the face's index in it, the FreeType face at this size,
+    // and a number no other face of the process ever had (a cache made for one face can tell).
+    const std::string& file() const { return file_; }
+    int faceIndex() const { return faceIndex_; }
     FT_FaceRec_* freetype() const;
-    int loadFlags() const;
     std::uint64_t serial() const { return serial_; }
 
 private:
@@ -74,6 +75,8 @@ private:
     std::vector<WCRANGE> ranges_;
     bool rangesBuilt_ = false;
     std::uint64_t serial_ = 0;
+    std::string file_;
+    int faceIndex_ = 0;
 };
 
 // The face of the font selected into a DC (the stock face when none is); null for a handle

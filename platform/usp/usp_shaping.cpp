@@ -2,12 +2,16 @@
 #include "platform/usp/usp_shaping.h"
 #include "platform/usp/usp_scripts.h"
 
-#include <hb-ft.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 #include <hb-ot.h>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <new>
+#include <string>
+#include <utility>
 
 namespace usp {
 
@@ -18,8 +22,26 @@ hb_position_t faceAdvance(hb_font_t*, void* face, hb_codepoint_t glyph, void*)
     return hb_position_t(static_cast<gdi::Face*>(face)->advance(glyph)) * 64;
 }
 
+// HarfBuzz's face of a font file: its tables, lookups and shaping plans are built once and
+// serve every font made from the file, whatever its size, for the life of the process.
+hb_face_t* sharedFace(const std::string& file, int index)
+{
+    static std::map<std::pair<std::string, int>, hb_face_t*> faces;
+    const auto key = std::make_pair(file, index);
+    if (auto hit = faces.find(key); hit != faces.end())
+        return hit->second;
+    hb_blob_t* blob = hb_blob_create_from_file_or_fail(file.c_str());
+    if (!blob)
+        return nullptr;
+    hb_face_t* face = hb_face_create(blob, unsigned(index));
+    hb_blob_destroy(blob);
+    hb_face_make_immutable(face);
+    faces.emplace(key, face);
+    return face;
+}
+
 // Advances come from the face, hinted and rounded as GDI draws them; everything else (glyph
-// lookup, GPOS kerning and mark positions) from HarfBuzz's FreeType font underneath.
+// lookup, GPOS kerning and mark positions) from HarfBuzz's own font underneath.
 hb_font_funcs_t* advanceFuncs()
 {
     static hb_font_funcs_t* funcs = [] {
@@ -67,8 +89,16 @@ HRESULT ShapingFont::bind(HDC dc, SCRIPT_CACHE* cache, ShapingFont** font)
     auto* made = new (std::nothrow) ShapingFont(face);
     if (!made)
         return E_OUTOFMEMORY;
-    hb_font_t* parent = hb_ft_font_create_referenced(face->freetype());
-    hb_ft_font_set_load_flags(parent, face->loadFlags());
+    hb_face_t* shared = sharedFace(face->file(), face->faceIndex());
+    if (!shared) {
+        delete made;
+        return E_OUTOFMEMORY;
+    }
+    hb_font_t* parent = hb_font_create(shared);
+    // The scale FreeType sized the face to, in 26.6 pixels, so positions come out in pixels × 64.
+    const FT_Size_Metrics& size = face->freetype()->size->metrics;
+    const FT_UShort em = face->freetype()->units_per_EM;
+    hb_font_set_scale(parent, int(FT_MulFix(em, size.x_scale)), int(FT_MulFix(em, size.y_scale)));
     made->font_ = hb_font_create_sub_font(parent);
     hb_font_destroy(parent);
     hb_font_set_funcs(made->font_, advanceFuncs(), face, nullptr);
