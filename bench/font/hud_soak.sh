@@ -24,8 +24,9 @@ while kill -0 "$pid" 2> /dev/null; do
     [ -n "$rss" ] && echo "$((lines - 1)) $rss" >> "$work/rss"
     sleep 0.5
 done
-wait "$pid"
-echo "exit status: $?"
+status=0
+wait "$pid" || status=$?
+echo "exit status: $status"
 awk 'NR > 1 { if (tolower($0) ~ /nan/) bad++ } END { printf "frames traced: %d, lines with NaN: %d\n", NR - 1, bad + 0 }' \
     "$work/trace.csv"
 awk -v n="$frames" '$1 >= 1000 && !first { first = $2; at = $1 }

@@ -56,10 +56,12 @@ FontObject gStockFont;
 BitmapObject gStockBitmap;
 
 std::mutex gMutex;
+// Never destroyed: objects still alive when the program ends must stay known to the calls
+// that delete them during the ends of other statics.
 std::unordered_set<GdiObject*>& liveObjects()
 {
-    static std::unordered_set<GdiObject*> objects;
-    return objects;
+    static auto* objects = new std::unordered_set<GdiObject*>;
+    return *objects;
 }
 
 GdiObject* lookUp(HGDIOBJ handle)

@@ -186,15 +186,27 @@ HRESULT ScriptBreak(const WCHAR* text, int count, const SCRIPT_ANALYSIS* analysi
     }();
     (void)initialised;
     thread_local std::vector<char> lineBreaks, wordBreaks;
+    thread_local std::vector<utf16_t> units;
     try {
         lineBreaks.resize(std::size_t(count));
         wordBreaks.resize(std::size_t(count));
+        units.assign(text, text + count);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    const auto* units = reinterpret_cast<const utf16_t*>(text);
-    set_linebreaks_utf16(units, std::size_t(count), nullptr, lineBreaks.data());
-    set_wordbreaks_utf16(units, std::size_t(count), nullptr, wordBreaks.data());
+    // libunibreak stops the program on a surrogate without its other half, and takes U+FFFF
+    // for the end of the text: such a unit is broken as the replacement character (one unit,
+    // so positions stay).
+    for (int i = 0; i < count; ++i) {
+        const utf16_t c = units[std::size_t(i)];
+        const bool high = c >= 0xD800 && c < 0xDC00, low = c >= 0xDC00 && c < 0xE000;
+        if (high && i + 1 < count && units[std::size_t(i) + 1] >= 0xDC00 && units[std::size_t(i) + 1] < 0xE000)
+            ++i;  // a whole pair
+        else if (high || low || c == 0xFFFF)
+            units[std::size_t(i)] = 0xFFFD;
+    }
+    set_linebreaks_utf16(units.data(), std::size_t(count), nullptr, lineBreaks.data());
+    set_wordbreaks_utf16(units.data(), std::size_t(count), nullptr, wordBreaks.data());
     hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
     for (int i = 0; i < count; ++i) {
         const char16_t c = text[i];

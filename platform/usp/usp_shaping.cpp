@@ -26,7 +26,7 @@ hb_position_t faceAdvance(hb_font_t*, void* face, hb_codepoint_t glyph, void*)
 // serve every font made from the file, whatever its size, for the life of the process.
 hb_face_t* sharedFace(const std::string& file, int index)
 {
-    static std::map<std::pair<std::string, int>, hb_face_t*> faces;
+    static auto& faces = *new std::map<std::pair<std::string, int>, hb_face_t*>;
     const auto key = std::make_pair(file, index);
     if (auto hit = faces.find(key); hit != faces.end())
         return hit->second;

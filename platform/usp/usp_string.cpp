@@ -58,7 +58,8 @@ constexpr DWORD KNOWN_FLAGS = SSA_GLYPHS | SSA_FALLBACK | SSA_RTL;
 // sort reads every installed font's coverage).
 FcFontSet* rankedFaces(const LOGFONTA& primary)
 {
-    static std::map<std::tuple<std::string, LONG, BYTE>, FcFontSet*> ranked;
+    // Kept for the process (never destroyed, so the sets stay reachable to the end).
+    static auto& ranked = *new std::map<std::tuple<std::string, LONG, BYTE>, FcFontSet*>;
     const std::string family(primary.lfFaceName, strnlen(primary.lfFaceName, LF_FACESIZE));
     const auto key = std::make_tuple(family, primary.lfWeight, primary.lfItalic);
     if (auto hit = ranked.find(key); hit != ranked.end())

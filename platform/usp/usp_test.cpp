@@ -247,6 +247,16 @@ TEST(Usp, BreaksFallBeforeWordsAndMarksStayWithTheirLetter)
     EXPECT_EQ(white, "00100100");
     EXPECT_EQ(stops, "11111110");
     EXPECT_EQ(ScriptBreak(text.data(), 0, &latin, a.data()), E_INVALIDARG);
+
+    // Halves of surrogate pairs on their own and U+FFFF (hostile text) are broken as
+    // characters of their own; a whole pair is one character, which a caret cannot split.
+    const char16_t broken[] = {u'a', 0xD800, u'b', u' ', 0xDC00, 0xD83D, 0xDE00, 0xFFFF, u' ', 0xD800};
+    std::vector<SCRIPT_LOGATTR> b(std::size(broken));
+    ASSERT_EQ(ScriptBreak(broken, int(std::size(broken)), &latin, b.data()), S_OK);
+    EXPECT_TRUE(b[4].fSoftBreak);  // after the blank
+    EXPECT_TRUE(b[5].fCharStop);
+    EXPECT_FALSE(b[6].fCharStop);  // the low half of the pair
+    EXPECT_TRUE(b[9].fSoftBreak);
 }
 
 TEST(Usp, DigitsAreSubstitutedAsTheUsersLanguageAsks)
