@@ -67,16 +67,8 @@ public:
         if (!GetTextMetricsW(dc_, &metrics_))
             return font::refuse(font::Reason::noMetrics);
 
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = std::max<LONG>(metrics_.tmMaxCharWidth, 1);
-        info.bmiHeader.biHeight = -std::max<LONG>(metrics_.tmHeight, 1);
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (!bitmap_ || !bits)
+        const font::BitmapView glyphView = makeBitmap(std::max<LONG>(metrics_.tmMaxCharWidth, 1), bitmap_);
+        if (!bitmap_)
             return font::refuse(font::Reason::noGlyphBitmap);
         SetBkMode(dc_, OPAQUE);
         SetBkColor(dc_, RGB(0, 0, 0));
@@ -86,9 +78,9 @@ public:
         font::GlyphCacheSetup setup{};
         setup.device = device_.get();
         setup.dc = dc_;
-        setup.bitmap = static_cast<std::uint8_t*>(bits);
-        setup.bitmapWidth = info.bmiHeader.biWidth;
-        setup.bitmapHeight = -info.bmiHeader.biHeight;
+        setup.bitmap = glyphView.pixels;
+        setup.bitmapWidth = glyphView.width;
+        setup.bitmapHeight = glyphView.height;
         setup.trueType = metrics_.tmPitchAndFamily & TMPF_TRUETYPE;
         setup.getCharABCWidthsI = platform->getCharABCWidthsI;
         setup.getCharWidthI = platform->getCharWidthI;
@@ -520,21 +512,24 @@ private:
         return S_OK;
     }
 
-    HRESULT makeFallbackBitmap()
+    // A 32-bit top-down DIB section of the font's height; null (and an empty view) on failure.
+    font::BitmapView makeBitmap(LONG width, HBITMAP& bitmap)
     {
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = LONG(std::max(cache_.largePage().cellSize, UINT(metrics_.tmMaxCharWidth)));
+        info.bmiHeader.biWidth = width;
         info.bmiHeader.biHeight = -std::max<LONG>(metrics_.tmHeight, 1);
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        fallbackBitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (!fallbackBitmap_ || !bits)
-            return E_OUTOFMEMORY;
-        fallbackView_ = {static_cast<std::uint8_t*>(bits), info.bmiHeader.biWidth, -info.bmiHeader.biHeight};
-        return S_OK;
+        bitmap = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap && !bits) {
+            DeleteObject(bitmap);
+            bitmap = nullptr;
+        }
+        return bitmap ? font::BitmapView{static_cast<std::uint8_t*>(bits), int(width), int(-info.bmiHeader.biHeight)}
+                      : font::BitmapView{};
     }
 
     static bool isLineControl(WCHAR c) { return c == 9 || c == 10 || c == 13; }
@@ -564,8 +559,11 @@ private:
             advance += w;
         // A fallback face's letters may be wider than any of the font's own: they are drawn into
         // a bitmap as wide as the large cell, and stored as wide as their ink reaches.
-        if (SUCCEEDED(hr) && !fallbackBitmap_)
-            hr = makeFallbackBitmap();
+        if (SUCCEEDED(hr) && !fallbackBitmap_) {
+            fallbackView_ = makeBitmap(LONG(std::max(cache_.largePage().cellSize, UINT(metrics_.tmMaxCharWidth))),
+                                       fallbackBitmap_);
+            hr = fallbackBitmap_ ? S_OK : E_OUTOFMEMORY;
+        }
         HGDIOBJ glyphBitmap = SUCCEEDED(hr) ? SelectObject(dc_, fallbackBitmap_) : nullptr;
         if (SUCCEEDED(hr) && !glyphBitmap)
             hr = E_FAIL;

@@ -7,7 +7,7 @@
 #include "font/font_diagnostics.h"
 #include "font/font_platform.h"
 #include "font/font_testing.h"
-#include "font/recording_sprite.h"
+#include "font/font_test_support.h"
 
 #include "platform/com/com_ptr.h"
 #include "platform/d3d9/d3d9_recording.h"
@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -64,14 +65,7 @@ class ShapedFontTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        d3d9::testing::setDirect3DMode(d3d9::testing::Direct3DMode::Recording);
-        d3d = ComPtr<IDirect3D9>::adopt(Direct3DCreate9(D3D_SDK_VERSION));
-        ASSERT_TRUE(d3d);
-        D3DPRESENT_PARAMETERS p = d3d9test::gameParameters();
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
-                                    device.put()),
-                  D3D_OK);
-        d3d9::testing::setDirect3DMode(d3d9::testing::Direct3DMode::Normal);
+        ASSERT_EQ(d3d9test::recordingDevice(640, 480, d3d, device), D3D_OK);
     }
     ComPtr<ID3DXFont> make(const char* face, INT height = 30)
     {
@@ -132,24 +126,21 @@ TEST_F(ShapedFontTest, RightToLeftRunsAreShownInVisualOrder)
     ComPtr<ID3DXFont> f = make("DejaVu Sans");
     // A Hebrew word inside a left-to-right line: a, b, then the word's letters last to first.
     const std::u16string text = u"ab \u05E9\u05DC\u05D5\u05DD";
-    const auto quads = draw(f.get(), text);
-    const char16_t visual[] = {u'a', u'b', u'\u05DD', u'\u05D5', u'\u05DC', u'\u05E9'};
-    ASSERT_EQ(quads.size(), std::size(visual));
-    for (std::size_t i = 0; i < quads.size(); ++i) {
-        SCOPED_TRACE(i);
-        const RECT box = boxOf(f.get(), visual[i]);
-        EXPECT_EQ(std::memcmp(&quads[i].source, &box, sizeof box), 0);
-    }
+    // Quads left to right against the cells of the characters expected there.
+    auto expectOrder = [&](const std::vector<DrawnQuad>& quads, std::u16string_view visual) {
+        ASSERT_EQ(quads.size(), visual.size());
+        for (std::size_t i = 0; i < quads.size(); ++i) {
+            SCOPED_TRACE(i);
+            const RECT box = boxOf(f.get(), visual[i]);
+            EXPECT_EQ(std::memcmp(&quads[i].source, &box, sizeof box), 0);
+        }
+    };
+    expectOrder(draw(f.get(), text), u"ab\u05DD\u05D5\u05DC\u05E9");
     // A right-to-left paragraph reads from the right: the Latin word (still a then b) first
     // from the right, the Hebrew word at its left, and the block against the right edge.
     const auto rtl = draw(f.get(), text, DT_RTLREADING);
-    const char16_t rtlVisual[] = {u'\u05DD', u'\u05D5', u'\u05DC', u'\u05E9', u'a', u'b'};
-    ASSERT_EQ(rtl.size(), std::size(rtlVisual));
-    for (std::size_t i = 0; i < rtl.size(); ++i) {
-        SCOPED_TRACE(i);
-        const RECT box = boxOf(f.get(), rtlVisual[i]);
-        EXPECT_EQ(std::memcmp(&rtl[i].source, &box, sizeof box), 0);
-    }
+    expectOrder(rtl, u"\u05DD\u05D5\u05DC\u05E9ab");
+    ASSERT_EQ(rtl.size(), 6u);
     EXPECT_GT(rtl[5].left, 450.0f);
 }
 
@@ -211,22 +202,11 @@ TEST_F(ShapedFontTest, ArbitraryMixedTextsKeepTheLayoutsInvariants)
         const LONG left = LONG(next() % 200) - 50, top = LONG(next() % 200) - 50;
         const RECT rect{left, top, left + LONG(next() % 300) - 20, top + LONG(next() % 300) - 20};
         SCOPED_TRACE(::testing::Message() << "round " << round << " format " << format);
-        RECT calc = rect;
-        const INT h = f->DrawTextW(nullptr, text.data(), int(text.size()), &calc, format | DT_CALCRECT, 0xFFFFFFFF);
-        EXPECT_EQ((calc.bottom - calc.top) % tm.tmHeight, 0);
-        EXPECT_EQ(h, calc.bottom - rect.top);
-        EXPECT_GE(calc.right, calc.left);
-        RecordingSprite sprite;
-        RECT drawn = rect;
-        f->DrawTextW(&sprite, text.data(), int(text.size()), &drawn, format, 0xFFFFFFFF);
-        if (format & DT_NOCLIP)
-            continue;
-        for (const DrawnQuad& q : sprite.quads) {
-            EXPECT_GE(q.left, float(rect.left));
-            EXPECT_GE(q.top, float(rect.top));
-            EXPECT_LE(q.left + float(q.source.right - q.source.left), float(rect.right));
-            EXPECT_LE(q.top + float(q.source.bottom - q.source.top), float(rect.bottom));
-        }
+        font::testing::expectLayoutInvariants(
+            [&](ID3DXSprite* sprite, RECT* r, DWORD how) {
+                return f->DrawTextW(sprite, text.data(), int(text.size()), r, how, 0xFFFFFFFF);
+            },
+            rect, format, tm.tmHeight);
     }
 }
 
@@ -235,9 +215,8 @@ protected:
     static constexpr int SIZE = 64;
 };
 
-// As for the plain path: the frame must be the font's quads composed on the CPU from the page
-// texels. Software blending rounds by a step at most; a misplaced glyph is off by far more on
-// its edges, so the largest difference allowed is 2 and the mean 0.1.
+// A right-to-left run and a glyph from a fallback face: the frame must be the font's quads
+// composed on the CPU from the page texels (thresholds explained at expectFrameIsTheQuads).
 TEST_F(ShapedFontGlTest, RightToLeftAndFallbackTextAreTheFontsQuadsOverTheScene)
 {
     struct Case {
@@ -259,19 +238,12 @@ TEST_F(ShapedFontGlTest, RightToLeftAndFallbackTextAreTheFontsQuadsOverTheScene)
         RECT rr = r;
         ASSERT_GT(f->DrawTextW(&recorder, c.text.data(), int(c.text.size()), &rr, c.format, 0xFFFFFFFF), 0);
         ASSERT_FALSE(recorder.quads.empty());
-        const golden::Image expected = font::testing::composeQuads(recorder.quads, SIZE);
         clear(0xFF000000);
         ASSERT_EQ(device->BeginScene(), D3D_OK);
         rr = r;
         ASSERT_GT(f->DrawTextW(nullptr, c.text.data(), int(c.text.size()), &rr, c.format, 0xFFFFFFFF), 0);
         ASSERT_EQ(device->EndScene(), D3D_OK);
-        golden::Image actual{SIZE, SIZE, frame()};
-        golden::Result result = golden::compare(actual, expected, {2, 0.1, false}, std::string("font-") + c.name);
-        EXPECT_TRUE(result.ok) << result.message;
-        int lit = 0;
-        for (std::size_t i = 0; i < actual.rgba.size(); i += 4)
-            lit += actual.rgba[i] > 128;
-        EXPECT_GT(lit, 10);
+        font::testing::expectFrameIsTheQuads(golden::Image{SIZE, SIZE, frame()}, recorder.quads, c.name);
     }
 }
 

@@ -6,7 +6,7 @@
 #include "font/font_diagnostics.h"
 #include "font/font_platform.h"
 #include "font/font_testing.h"
-#include "font/recording_sprite.h"
+#include "font/font_test_support.h"
 
 #include "platform/com/com_object.h"
 #include "platform/com/com_ptr.h"
@@ -49,17 +49,7 @@ class FontTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // A recording device made by a Direct3D object, which the texture checks ask.
-        d3d9::testing::setDirect3DMode(d3d9::testing::Direct3DMode::Recording);
-        d3d = ComPtr<IDirect3D9>::adopt(Direct3DCreate9(D3D_SDK_VERSION));
-        ASSERT_TRUE(d3d);
-        D3DPRESENT_PARAMETERS p = d3d9test::gameParameters();
-        p.BackBufferWidth = 640;
-        p.BackBufferHeight = 480;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
-                                    device.put()),
-                  D3D_OK);
-        d3d9::testing::setDirect3DMode(d3d9::testing::Direct3DMode::Normal);
+        ASSERT_EQ(d3d9test::recordingDevice(640, 480, d3d, device), D3D_OK);
         D3DXFONT_DESCA d = dejaVu(30);
         ASSERT_EQ(D3DXCreateFontIndirect(device.get(), &d, font.put()), D3D_OK);
         sprite = ComPtr<RecordingSprite>::adopt(new RecordingSprite);
@@ -522,23 +512,11 @@ TEST_F(FontTest, ArbitraryTextsFlagsAndRectanglesKeepTheLayoutsInvariants)
         const LONG left = LONG(next() % 200) - 50, top = LONG(next() % 200) - 50;
         const RECT rect{left, top, left + LONG(next() % 300) - 20, top + LONG(next() % 300) - 20};
         SCOPED_TRACE(::testing::Message() << "round " << round << " format " << format);
-        RECT calc = rect;
-        const INT h = font->DrawTextA(nullptr, text.c_str(), -1, &calc, format | DT_CALCRECT, 0xFFFFFFFF);
-        EXPECT_EQ((calc.bottom - calc.top) % height, 0);
-        EXPECT_EQ(h, calc.bottom - rect.top);
-        EXPECT_GE(calc.right, calc.left);
-        RECT drawn = rect;
-        sprite->quads.clear();
-        // Drawing may lay out fewer lines than measuring (it stops below the rectangle).
-        font->DrawTextA(sprite.get(), text.c_str(), -1, &drawn, format, 0xFFFFFFFF);
-        if (format & DT_NOCLIP)
-            continue;
-        for (const DrawnQuad& q : sprite->quads) {
-            EXPECT_GE(q.left, float(rect.left));
-            EXPECT_GE(q.top, float(rect.top));
-            EXPECT_LE(q.left + float(q.source.right - q.source.left), float(rect.right));
-            EXPECT_LE(q.top + float(q.source.bottom - q.source.top), float(rect.bottom));
-        }
+        font::testing::expectLayoutInvariants(
+            [&](ID3DXSprite* drawn, RECT* r, DWORD how) {
+                return font->DrawTextA(drawn, text.c_str(), -1, r, how, 0xFFFFFFFF);
+            },
+            rect, format, height);
     }
 }
 
@@ -549,10 +527,8 @@ protected:
     static constexpr int SIZE = 64;
 };
 
-// The frame must be the quads the font asked for, composed on the CPU from the page texels:
-// white at the texel's alpha over the black clear colour. Software blending rounds
-// differently from this by a step at most; a misplaced or wrongly sampled glyph is off by far
-// more on its edges, so the largest difference allowed is 2 and the mean 0.1.
+// Short texts under each placement flag: the frame must be the quads the font asked for,
+// composed on the CPU from the page texels (thresholds explained at expectFrameIsTheQuads).
 TEST_F(FontGlTest, DrawnTextIsTheFontsQuadsOverTheScene)
 {
     D3DXFONT_DESCA d = dejaVu(14);
@@ -580,20 +556,12 @@ TEST_F(FontGlTest, DrawnTextIsTheFontsQuadsOverTheScene)
         RecordingSprite recorder;
         RECT rr = r;
         ASSERT_GT(f->DrawTextA(&recorder, c.text, -1, &rr, c.format, 0xFFFFFFFF), 0);
-        const golden::Image expected = font::testing::composeQuads(recorder.quads, SIZE);
         clear(0xFF000000);
         ASSERT_EQ(device->BeginScene(), D3D_OK);
         rr = r;
         ASSERT_GT(f->DrawTextA(nullptr, c.text, -1, &rr, c.format, 0xFFFFFFFF), 0);
         ASSERT_EQ(device->EndScene(), D3D_OK);
-        golden::Image actual{SIZE, SIZE, frame()};
-        golden::Result result = golden::compare(actual, expected, {2, 0.1, false}, std::string("font-") + c.name);
-        EXPECT_TRUE(result.ok) << result.message;
-        // Some ink, so the comparison was not of two empty frames.
-        int lit = 0;
-        for (std::size_t i = 0; i < actual.rgba.size(); i += 4)
-            lit += actual.rgba[i] > 128;
-        EXPECT_GT(lit, 10);
+        font::testing::expectFrameIsTheQuads(golden::Image{SIZE, SIZE, frame()}, recorder.quads, c.name);
     }
 }
 

@@ -22,15 +22,9 @@ const win32::ModuleRegistration gIncompleteLibrary(
 
 TEST(IncompleteComplexScriptLibrary, FontCreationFailsWithOutOfMemoryAndLeavesNothing)
 {
-    d3d9::testing::setDirect3DMode(d3d9::testing::Direct3DMode::Recording);
-    auto d3d = com::ComPtr<IDirect3D9>::adopt(Direct3DCreate9(D3D_SDK_VERSION));
-    ASSERT_TRUE(d3d);
-    D3DPRESENT_PARAMETERS p = d3d9test::gameParameters();
+    com::ComPtr<IDirect3D9> d3d;
     com::ComPtr<IDirect3DDevice9> device;
-    ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
-                                device.put()),
-              D3D_OK);
-    d3d9::testing::setDirect3DMode(d3d9::testing::Direct3DMode::Normal);
+    ASSERT_EQ(d3d9test::recordingDevice(640, 480, d3d, device), D3D_OK);
     device->AddRef();
     const ULONG references = device->Release();
     D3DXFONT_DESCA d{};

@@ -43,6 +43,22 @@ inline D3DPRESENT_PARAMETERS gameParameters()
     return p;
 }
 
+// A recording device made through a Direct3D object of its own (which the texture checks ask
+// for capabilities), with the game's parameters and the given back-buffer size.
+inline HRESULT recordingDevice(UINT width, UINT height, ComPtr<IDirect3D9>& d3d, ComPtr<IDirect3DDevice9>& device)
+{
+    d3d9::testing::setDirect3DMode(d3d9::testing::Direct3DMode::Recording);
+    d3d = ComPtr<IDirect3D9>::adopt(Direct3DCreate9(D3D_SDK_VERSION));
+    d3d9::testing::setDirect3DMode(d3d9::testing::Direct3DMode::Normal);
+    if (!d3d)
+        return E_FAIL;
+    D3DPRESENT_PARAMETERS p = gameParameters();
+    p.BackBufferWidth = width;
+    p.BackBufferHeight = height;
+    return d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p,
+                             device.put());
+}
+
 struct Rgba {
     int r, g, b, a;
 };

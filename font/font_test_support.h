@@ -1,14 +1,17 @@
 // For font tests: a sprite that keeps every Draw, for reading where the font puts its glyphs,
-// and the frame those quads make when composed on the CPU from their page texels (white at the
-// texel's alpha over black), to compare with what the GL device drew.
+// the frame those quads make when composed on the CPU from their page texels (white at the
+// texel's alpha over black) compared with what the GL device drew, and the invariants every
+// layout keeps.
 #pragma once
 
+#include "font/d3dx_font.h"
 #include "font/d3dx_sprite.h"
 #include "platform/com/com_object.h"
 #include "testing/golden_image.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace font::testing {
@@ -62,6 +65,45 @@ inline golden::Image composeQuads(const std::vector<DrawnQuad>& quads, unsigned 
         q.texture->UnlockRect(0);
     }
     return image;
+}
+
+// The GL device's frame must be the quads the font asked for, composed on the CPU. Software
+// blending rounds differently by a step at most; a misplaced or wrongly sampled glyph is off by
+// far more on its edges, so the largest difference allowed is 2 and the mean 0.1. Some ink
+// must be there, so the comparison is not of two empty frames.
+inline void expectFrameIsTheQuads(const golden::Image& frame, const std::vector<DrawnQuad>& quads, const std::string& name)
+{
+    const golden::Image expected = composeQuads(quads, frame.width);
+    const golden::Result result = golden::compare(frame, expected, {2, 0.1, false}, "font-" + name);
+    EXPECT_TRUE(result.ok) << result.message;
+    int lit = 0;
+    for (std::size_t i = 0; i < frame.rgba.size(); i += 4)
+        lit += frame.rgba[i] > 128;
+    EXPECT_GT(lit, 10);
+}
+
+// Measuring and drawing one text agree (whole lines, the result height from the rectangle's
+// top), and clipped drawing stays inside the rectangle. `draw(sprite, rect, format)` draws
+// the text; drawing may lay out fewer lines than measuring (it stops below the rectangle).
+template <class Draw>
+void expectLayoutInvariants(Draw draw, const RECT& rect, DWORD format, LONG lineHeight)
+{
+    RECT measured = rect;
+    const INT height = draw(nullptr, &measured, format | DT_CALCRECT);
+    EXPECT_EQ((measured.bottom - measured.top) % lineHeight, 0);
+    EXPECT_EQ(height, measured.bottom - rect.top);
+    EXPECT_GE(measured.right, measured.left);
+    RecordingSprite sprite;
+    RECT drawn = rect;
+    draw(&sprite, &drawn, format);
+    if (format & DT_NOCLIP)
+        return;
+    for (const DrawnQuad& q : sprite.quads) {
+        EXPECT_GE(q.left, float(rect.left));
+        EXPECT_GE(q.top, float(rect.top));
+        EXPECT_LE(q.left + float(q.source.right - q.source.left), float(rect.right));
+        EXPECT_LE(q.top + float(q.source.bottom - q.source.top), float(rect.bottom));
+    }
 }
 
 }  // namespace font::testing
