@@ -2,16 +2,20 @@
 # A long headless drive in the bundled city with the HUD's numbers changing all the time:
 # resident memory sampled against the frame count the trace has reached, and the trace
 # checked for NaN. A benchmark-style run, not a test:
-#   bench/font/hud_soak.sh [build dir] [frames]
+#   bench/font/hud_soak.sh [build dir] [frames] [views]
 set -eu
 build=${1:-build}
 frames=${2:-100000}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Throttle, steer, brake and reverse by turns, so position, speed and contacts keep changing.
-awk -v n="$frames" 'BEGIN { while (done < n) { print "240 UP"; print "90 UP LEFT"; print "60 DOWN";
-    print "120 UP RIGHT"; print "90 DOWN"; print "30 F3"; done += 630 } }' > "$work/keys"
+# Throttle, steer, brake and reverse by turns, so position, speed and contacts keep changing;
+# with a third argument "views", F3 also cycles the camera (new views make Mesa's software
+# renderer compile new shader variants, which shows in resident memory too).
+views=${3:-}
+awk -v n="$frames" -v views="$views" 'BEGIN { while (done < n) { print "240 UP"; print "90 UP LEFT";
+    print "60 DOWN"; print "120 UP RIGHT"; print "90 DOWN"; print (views == "views" ? "30 F3" : "30");
+    done += 630 } }' > "$work/keys"
 
 "$build/app/citydrive" --headless --data assets --fixed-step 0.0166666 --frames "$frames" \
     --keys "$work/keys" --trace "$work/trace.csv" &
