@@ -20,15 +20,18 @@ DWORD effectiveFilter(DWORD filter)
 
 bool validRect(const RECT& r) { return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom; }
 
-HRESULT loadSurfaceFromView(IDirect3DSurface9* dest, const PALETTEENTRY* destPalette, const RECT* destRect,
-                            const ImageView& source, DWORD filter)
+// Locks the destination region (a surface's rectangle or a volume's box), converts the source
+// into it and unlocks, reporting the unlock's failure when the conversion succeeded.
+template <class Lock, class Resource, class Region>
+HRESULT loadFromView(Resource* dest, const PALETTEENTRY* destPalette, const Region* destRegion, const ImageView& source,
+                     DWORD filter)
 {
     filter = effectiveFilter(filter);
     if (!IsValidFilter(filter))
         return D3DERR_INVALIDCALL;
-    LockedSurface lock;
+    Lock lock;
     ImageView target;
-    HRESULT hr = lock.lock(target, dest, destPalette, destRect, 0, 0);
+    HRESULT hr = lock.lock(target, dest, destPalette, destRegion, 0, 0);
     if (FAILED(hr))
         return hr;
     hr = ConvertImage(target, source, filter);
@@ -38,20 +41,16 @@ HRESULT loadSurfaceFromView(IDirect3DSurface9* dest, const PALETTEENTRY* destPal
     return FAILED(unlocked) ? unlocked : S_OK;
 }
 
+HRESULT loadSurfaceFromView(IDirect3DSurface9* dest, const PALETTEENTRY* destPalette, const RECT* destRect,
+                            const ImageView& source, DWORD filter)
+{
+    return loadFromView<LockedSurface>(dest, destPalette, destRect, source, filter);
+}
+
 HRESULT loadVolumeFromView(IDirect3DVolume9* dest, const PALETTEENTRY* destPalette, const D3DBOX* destBox,
                            const ImageView& source, DWORD filter)
 {
-    filter = effectiveFilter(filter);
-    if (!IsValidFilter(filter))
-        return D3DERR_INVALIDCALL;
-    LockedVolume lock;
-    ImageView target;
-    HRESULT hr = lock.lock(target, dest, destPalette, destBox, 0, 0);
-    if (FAILED(hr))
-        return hr;
-    hr = ConvertImage(target, source, filter);
-    lock.unlock();
-    return FAILED(hr) ? hr : S_OK;
+    return loadFromView<LockedVolume>(dest, destPalette, destBox, source, filter);
 }
 
 bool samePalette(const PALETTEENTRY* a, const PALETTEENTRY* b)

@@ -27,7 +27,6 @@
 #include <malloc.h>
 
 #include <atomic>
-#include <ctime>
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -154,12 +153,6 @@ AnchorFace anchorFace(IDirect3DDevice9* device)
     return a;
 }
 
-double threadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 // The anchor: FreeType opening the face and rendering the 95 glyphs.
 void freeTypeAscii(FT_Library lib, const AnchorFace& face)
@@ -190,12 +183,12 @@ void FontCreateAndAscii(benchmark::State& state)
     D3DXFONT_DESCA desc = hudDescription();
     d3d9::recording::setLogging(d.device.get(), false);
     d.device->BeginScene();
-    std::vector<double> anchorMs, fontMs, ratios;
+    bench::TurnRounds rounds;
     for (auto _ : state) {
-        double start = threadCpuMs();
+        double start = bench::threadCpuMs();
         freeTypeAscii(lib, face);
-        const double anchor = threadCpuMs() - start;
-        start = threadCpuMs();
+        const double anchor = bench::threadCpuMs() - start;
+        start = bench::threadCpuMs();
         {
             ComPtr<ID3DXFont> font;
             if (FAILED(D3DXCreateFontIndirect(d.device.get(), &desc, font.put())))
@@ -203,16 +196,12 @@ void FontCreateAndAscii(benchmark::State& state)
             RECT r{0, 0, 4000, 100};
             benchmark::DoNotOptimize(font->DrawTextA(nullptr, gAscii.c_str(), -1, &r, DT_NOCLIP, 0xFFFFFFFF));
         }
-        const double ours = threadCpuMs() - start;
-        anchorMs.push_back(anchor);
-        fontMs.push_back(ours);
-        ratios.push_back(ours / anchor);
+        const double ours = bench::threadCpuMs() - start;
+        rounds.add(ours, anchor, ours / anchor);
     }
     d.device->EndScene();
     FT_Done_FreeType(lib);
-    state.counters["freetype_ms"] = bench::median(anchorMs);
-    state.counters["font_ms"] = bench::median(fontMs);
-    state.counters["ratio_to_freetype"] = bench::median(ratios);
+    rounds.report(state.counters, "font_ms", "freetype_ms", "ratio_to_freetype");
 }
 
 const char* const HUD_TEXTS[4] = {"x=-1234 z=5678", " 0 ", " 10 ", "V : 42 "};

@@ -42,6 +42,7 @@ namespace {
 
 using bench::median;
 using bench::msSince;
+using bench::threadCpuMs;
 
 constexpr int GRID = 710;  // 2 * 710 * 710 = 1,008,200 triangles
 constexpr double TRIANGLES = 2.0 * GRID * GRID;
@@ -220,12 +221,6 @@ void parse(benchmark::State& state, const std::string& path)
 }
 
 // This thread's processor time (user and system, page faults included), in ms.
-double threadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 // The target as one figure: parse and load take turns, so a drift in the machine's speed
 // (these machines drift by half within minutes) touches both alike; the median of the
@@ -235,7 +230,8 @@ double threadCpuMs()
 void ratio(benchmark::State& state, const std::string& path, bool withAdjacency)
 {
     auto dev = device();
-    std::vector<double> parseMs, loadMs, ratios, cpuRatios;
+    bench::TurnRounds rounds;
+    std::vector<double> cpuRatios;
     for (auto _ : state) {
         double cpu = threadCpuMs();
         auto start = std::chrono::steady_clock::now();
@@ -259,13 +255,9 @@ void ratio(benchmark::State& state, const std::string& path, bool withAdjacency)
         const double l = msSince(start);
         const double lCpu = threadCpuMs() - cpu;
         cpuRatios.push_back(lCpu / pCpu);
-        parseMs.push_back(p);
-        loadMs.push_back(l);
-        ratios.push_back(l / p);
+        rounds.add(l, p, l / p);
     }
-    state.counters["parse_ms"] = median(parseMs);
-    state.counters["load_ms"] = median(loadMs);
-    state.counters["load_over_parse"] = median(ratios);
+    rounds.report(state.counters, "load_ms", "parse_ms", "load_over_parse");
     state.counters["load_over_parse_cpu"] = median(cpuRatios);
 }
 

@@ -157,7 +157,7 @@ void ours(const Bytes& file)
 
 void ratio(benchmark::State& state, const Bytes& file, std::size_t (*anchor)(const Bytes&))
 {
-    std::vector<double> oursMs, anchorMs, ratios;
+    bench::TurnRounds rounds;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
         anchor(file);
@@ -165,13 +165,9 @@ void ratio(benchmark::State& state, const Bytes& file, std::size_t (*anchor)(con
         start = std::chrono::steady_clock::now();
         ours(file);
         const double o = msSince(start);
-        anchorMs.push_back(a);
-        oursMs.push_back(o);
-        ratios.push_back(o / a);
+        rounds.add(o, a, o / a);
     }
-    state.counters["anchor_ms"] = median(anchorMs);
-    state.counters["ours_ms"] = median(oursMs);
-    state.counters["ratio"] = median(ratios);
+    rounds.report(state.counters, "ours_ms", "anchor_ms", "ratio");
 }
 
 void BM_JpegColour(benchmark::State& state) { ratio(state, files().jpegColour, bareJpeg3); }

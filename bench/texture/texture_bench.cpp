@@ -99,7 +99,7 @@ void BM_MipChain(benchmark::State& state)
     double sourcePixels = 0;
     for (UINT l = 0; l + 1 < levels; ++l)
         sourcePixels += double(SIZE >> l) * double(SIZE >> l);
-    std::vector<double> ours, loop, ratios;
+    bench::TurnRounds rounds;
     for (auto _ : state) {
         auto start = Clock::now();
         if (FAILED(D3DXFilterTexture(texture.get(), nullptr, 0, D3DX_FILTER_BOX))) {
@@ -111,14 +111,10 @@ void BM_MipChain(benchmark::State& state)
         plainMipChain(plain, SIZE);
         benchmark::DoNotOptimize(plain.back().data());
         const double p = msSince(start);
-        ours.push_back(o);
-        loop.push_back(p);
-        ratios.push_back(p / o);
+        rounds.add(o, p, p / o);
     }
-    state.counters["ours_ms"] = median(ours);
-    state.counters["loop_ms"] = median(loop);
-    state.counters["loop_over_ours"] = median(ratios);
-    state.counters["mpix_per_s"] = sourcePixels / (median(ours) * 1000.0);
+    rounds.report(state.counters, "ours_ms", "loop_ms", "loop_over_ours");
+    state.counters["mpix_per_s"] = sourcePixels / (median(rounds.ours) * 1000.0);
 }
 
 void BM_Stretch(benchmark::State& state)
@@ -135,7 +131,7 @@ void BM_Stretch(benchmark::State& state)
     const auto image = noise(std::size_t(SW) * SH);
     std::vector<std::uint32_t> out(std::size_t(DW) * DH);
     const RECT all{0, 0, LONG(SW), LONG(SH)};
-    std::vector<double> ours, stb, ratios;
+    bench::TurnRounds rounds;
     for (auto _ : state) {
         auto start = Clock::now();
         if (FAILED(D3DXLoadSurfaceFromMemory(surface.get(), nullptr, nullptr, image.data(), D3DFMT_A8R8G8B8, SW * 4,
@@ -150,13 +146,9 @@ void BM_Stretch(benchmark::State& state)
                                    STBIR_EDGE_WRAP, STBIR_FILTER_TRIANGLE, STBIR_COLORSPACE_LINEAR, nullptr);
         benchmark::DoNotOptimize(out.data());
         const double s = msSince(start);
-        ours.push_back(o);
-        stb.push_back(s);
-        ratios.push_back(o / s);
+        rounds.add(o, s, o / s);
     }
-    state.counters["ours_ms"] = median(ours);
-    state.counters["stb_ms"] = median(stb);
-    state.counters["ours_over_stb"] = median(ratios);
+    rounds.report(state.counters, "ours_ms", "stb_ms", "ours_over_stb");
 }
 
 void BM_SameSize(benchmark::State& state)
@@ -175,7 +167,7 @@ void BM_SameSize(benchmark::State& state)
     for (auto& b : rgb)
         b = static_cast<std::uint8_t>(random());
     const RECT all{0, 0, LONG(SIZE), LONG(SIZE)};
-    std::vector<double> ours, mem, ratios;
+    bench::TurnRounds rounds;
     for (auto _ : state) {
         auto start = Clock::now();
         if (FAILED(D3DXLoadSurfaceFromMemory(surface.get(), nullptr, nullptr, rgb.data(), D3DFMT_R8G8B8, SIZE * 3,
@@ -188,13 +180,9 @@ void BM_SameSize(benchmark::State& state)
         std::memcpy(copy.data(), rgb.data(), rgb.size());
         benchmark::DoNotOptimize(copy.data());
         const double m = msSince(start);
-        ours.push_back(o);
-        mem.push_back(m);
-        ratios.push_back(o / m);
+        rounds.add(o, m, o / m);
     }
-    state.counters["ours_ms"] = median(ours);
-    state.counters["memcpy_ms"] = median(mem);
-    state.counters["ours_over_memcpy"] = median(ratios);
+    rounds.report(state.counters, "ours_ms", "memcpy_ms", "ours_over_memcpy");
 }
 
 }  // namespace

@@ -128,7 +128,7 @@ void BM_CreateTexture4096PngAgainstLibpngAndGl(benchmark::State& state)
     }
     const int rounds = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        std::vector<double> ours, anchor, ratio;
+        bench::TurnRounds taken;
         for (int r = 0; r < rounds; ++r) {
             bool ok = false;
             const double t = createAndUse(gl.device.get(), gPng, ok);
@@ -145,16 +145,12 @@ void BM_CreateTexture4096PngAgainstLibpngAndGl(benchmark::State& state)
                 return;
             }
             if (r == 0) continue;  // warm-up for both
-            ours.push_back(t);
-            anchor.push_back(second);
-            ratio.push_back(t / second);
+            taken.add(t, second, t / second);
         }
-        state.counters["ours_ms"] = median(ours);
-        state.counters["anchor_ms"] = median(anchor);
-        state.counters["ratio"] = median(ratio);
+        taken.report(state.counters, "ours_ms", "anchor_ms", "ratio");
         std::printf("4096 x 4096 PNG: D3DXCreateTextureFromFileA and first use %.1f ms; libpng decode and GL upload "
                     "with glGenerateMipmap %.1f ms; ratio %.2f (target at most 1.3)\n",
-                    median(ours), median(anchor), median(ratio));
+                    median(taken.ours), median(taken.anchor), median(taken.ratio));
     }
 }
 BENCHMARK(BM_CreateTexture4096PngAgainstLibpngAndGl)->Arg(6)->Iterations(1)->Unit(benchmark::kMillisecond);
